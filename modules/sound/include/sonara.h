@@ -1,0 +1,64 @@
+/*
+ * libsonara: judges the technical fitness of WAV recordings held in memory.
+ *
+ * A caller zero-fills a Session, creates a session on it from a JSON configuration, checks
+ * complete WAV files with v_check, reads the result chain with v_result_session and the status
+ * code from Session.state, and destroys the session. Nothing is thrown; every failure is
+ * reported by the result, by Session.state where the record can be written, and by a log line.
+ */
+#ifndef SONARA_H
+#define SONARA_H
+
+#include "session_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Return codes of the voice_session_ functions. */
+enum VoiceSessionCode {
+    VOICE_SESSION_OK = 0,
+    VOICE_SESSION_CONFIGURATION_NULL = 1,
+    VOICE_SESSION_CONFIGURATION_EMPTY = 2,
+    VOICE_SESSION_CONFIGURATION_NOT_READ = 6,
+    VOICE_SESSION_RECORD_NULL = 7,
+    VOICE_SESSION_RECORD_DAMAGED = 8
+};
+
+/* Creates a session from a configuration file, or a directory holding cv_configuration.json. */
+int voice_session_init(Session *session, const char *path);
+/* Creates a session from configuration text. */
+int voice_session_init_from_memory(Session *session, const char *text);
+/* true when voice_session_init returned 0. */
+bool v_create_session(Session *session, const char *path);
+/* true when voice_session_init_from_memory returned 0. */
+bool v_create_session_from_memory(Session *session, const char *text);
+/* Sets libcommon's process-wide logger (level, FILE* target or null for stderr), then creates. */
+bool v_create_session_with_log(Session *session, const char *path, int log_level, void *log_target);
+
+/* The configuration's version text; owned by the session. An invalid record gets a fresh
+ * "unknown" that the caller releases with free(). */
+char *v_session_configuration_version(Session *session);
+/* The configuration's SHA-256 text; ownership as for the version. */
+char *v_session_configuration_hash(Session *session);
+/* Stores in *out (when out is not null) the first slot of the result chain, owned by the session. */
+bool v_result_session(Session *session, SessionValue **out);
+
+/* Destroys the session and clears the version block. */
+int voice_session_destroy(Session *session);
+/* true when voice_session_destroy returned 0. */
+bool v_destroy_session(Session *session);
+
+/* Judges one complete WAV file (content is read, never kept). true when every value passed. */
+bool v_check(Session *session, const unsigned char *content, size_t size);
+
+/* Switches one configured check on or off for this session, by its property name. */
+bool v_enable_property(Session *session, const char *name, bool enable);
+/* Sets a debug property; "processing_sound_name" is the only one. The value is copied. */
+bool v_dbg_set_property(Session *session, const char *name, const char *value);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* SONARA_H */

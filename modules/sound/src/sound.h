@@ -1,0 +1,56 @@
+// WAV parsing, sample decoding and the signal measurements of libsonara.
+#pragma once
+
+#include <cstdint>
+
+// The parsed WAV header. Owns nothing: data points into the caller's content, name is borrowed.
+struct Head {
+    uint32_t data_size;
+    uint32_t riff_size;
+    uint32_t riff_format;
+    uint32_t audio_format;
+    uint32_t fmt_size;
+    uint32_t sample_rate;
+    uint32_t byte_rate;
+    uint16_t channels;
+    uint16_t bits_per_sample;
+    uint16_t block_align;
+    double duration;
+    const unsigned char *data;
+    const char *name;
+};
+
+// Decoded samples on the signed 16-bit scale, one malloc'd array of doubles per channel.
+struct Unpack {
+    double *times;
+    uint64_t times_count;
+    double **payload;
+    uint64_t channel_count;
+    uint64_t frames;
+};
+
+// Walks the RIFF chunks of content into head. false (one log line) when no usable header.
+bool read_head(const unsigned char *content, uint64_t length, Head *head);
+// Copies every field but data and name, which become null.
+void copy_head(Head *destination, const Head *source);
+
+// Decodes the data chunk that head points at. Overwrites unpack without releasing it.
+bool read_unpack(const Head *head, Unpack *unpack);
+// Releases every array of unpack; null and repeated calls are fine. Always true.
+bool free_unpack(Unpack *unpack);
+// Deep copy; destination's previous contents are overwritten, not released.
+void copy_unpack(Unpack *destination, const Unpack *source);
+
+// Seconds of detected voice in the channel with the most of it, at 8000 Hz.
+double get_filtered_duration(Head *head, Unpack *unpack);
+// Signal-to-noise of every channel in dB; new[]'d array that the caller delete[]s.
+double *read_signal_noise(Head *head, Unpack *unpack);
+// Adds each sample to its bin (sample - minimum, truncated) of histogram.
+void create_hist(double minimum, const double *samples, unsigned long count,
+                 unsigned long *histogram, unsigned long bin_count);
+// Clipping coefficient of one channel, 0 (clean) to 1 (clipped).
+double estimate_clipping_coefficient(const double *samples, unsigned long count);
+// The smallest clipping coefficient of the channels.
+double get_overloading_value(const Unpack *unpack);
+// Signal-to-noise of the first channel after a pass through the resampler to 8000 Hz.
+double get_telephony_border(const Head *head, const Unpack *unpack);
