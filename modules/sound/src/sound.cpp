@@ -1,1 +1,355 @@
-// placeholder
+// WAV container walk, sample decoding, resampling and the signal measurements.
+#include "sound.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <soxr.h>
+
+#include "libcommon.h"
+
+// ---- WAV container ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t chunk_fmt = 0x20746d66;   // "fmt "
+constexpr uint32_t chunk_data = 0x61746164;  // "data"
+constexpr uint64_t riff_header_size = 12;    // "RIFF", size, form type
+constexpr uint64_t fmt_base_end = 24;        // chunk offset just past bits_per_sample
+constexpr uint32_t fmt_size_plain = 16;
+constexpr uint32_t fmt_size_with_extension = 18;
+
+uint16_t read_u16(const unsigned char *bytes) {
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+uint32_t read_u32(const unsigned char *bytes) {
+    return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+           (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+// true when need bytes starting at position lie inside the content. Offsets only, so no
+// pointer is ever formed past the buffer; position never exceeds length + 2^33 here, so the
+// sum for the message cannot wrap.
+bool guard(uint64_t position, uint64_t need, uint64_t length) {
+    if (position <= length && need <= length - position) {
+        return true;
+    }
+    LOG(LOG_ERROR, "[parser ] Guard. Next %d bytes more then %d length (%d >= %d)",
+        static_cast<int>(need), static_cast<int>(length), static_cast<int>(position + need),
+        static_cast<int>(length));
+    return false;
+}
+
+// Reads the 'fmt ' chunk starting at chunk into head; next gets the position of the chunk
+// that follows.
+bool read_fmt_chunk(const unsigned char *content, uint64_t length, uint64_t chunk, Head *head,
+                    uint64_t *next) {
+    uint64_t at = chunk + 4;
+    if (!guard(at, 4, length)) return false;
+    head->fmt_size = read_u32(content + at);
+    at += 4;
+    if (!guard(at, 2, length)) return false;
+    head->audio_format = read_u16(content + at);
+    at += 2;
+    if (!guard(at, 2, length)) return false;
+    head->channels = read_u16(content + at);
+    at += 2;
+    if (!guard(at, 4, length)) return false;
+    head->sample_rate = read_u32(content + at);
+    at += 4;
+    if (!guard(at, 4, length)) return false;
+    head->byte_rate = read_u32(content + at);
+    at += 4;
+    if (!guard(at, 2, length)) return false;
+    head->block_align = read_u16(content + at);
+    at += 2;
+    if (!guard(at, 2, length)) return false;
+    head->bits_per_sample = read_u16(content + at);
+
+    if (head->fmt_size == fmt_size_with_extension) {
+        at = chunk + fmt_base_end;
+        if (!guard(at, 2, length)) return false;
+        const uint16_t extension_size = read_u16(content + at);
+        at += 2;
+        if (!guard(at, extension_size, length)) return false;
+        *next = at + extension_size;
+    } else if (head->fmt_size == fmt_size_plain) {
+        *next = chunk + fmt_base_end;
+    } else {
+        // Larger chunks (WAVE_FORMAT_EXTENSIBLE declares 40) end where their size says; a
+        // position past the content simply ends the walk.
+        const uint64_t declared_end = 8 + static_cast<uint64_t>(head->fmt_size);
+        *next = chunk + (declared_end > fmt_base_end ? declared_end : fmt_base_end);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool read_head(const unsigned char *content, uint64_t length, Head *head) {
+    std::memset(head, 0, sizeof(*head));
+    if (length < riff_header_size) {
+        LOG(LOG_ERROR, "[parser ] Little content size for parse wav base struct");
+        return false;
+    }
+    if (std::memcmp(content, "RIFF", 4) != 0) {
+        LOG(LOG_ERROR, "[parser ] Chunk: 0x04x not equals RIFF header");
+        return false;
+    }
+    if (!guard(4, 4, length)) return false;
+    head->riff_size = read_u32(content + 4);
+    if (!guard(8, 4, length)) return false;
+    head->riff_format = read_u32(content + 8);
+
+    uint64_t position = riff_header_size;
+    uint64_t data_offset = 0;
+    while (position < length) {
+        const uint64_t chunk = position;
+        if (!guard(chunk, 4, length)) return false;
+        const uint32_t id = read_u32(content + chunk);
+
+        if (id == chunk_fmt) {
+            if (!read_fmt_chunk(content, length, chunk, head, &position)) return false;
+        } else if (id == chunk_data) {
+            if (!guard(chunk + 4, 4, length)) return false;
+            head->data_size = read_u32(content + chunk + 4);
+            if (!guard(chunk + 8, head->data_size, length)) return false;
+            data_offset = chunk + 8;
+            break;  // nothing after the first 'data' chunk matters
+        } else {
+            LOG(LOG_NOTICE, "[parser ] Skip unknown chunk: 0x%04x", id);
+            if (!guard(chunk + 4, 4, length)) return false;
+            const uint32_t size = read_u32(content + chunk + 4);
+            if (!guard(chunk + 8, size, length)) return false;
+            position = chunk + 8 + size;
+            // RIFF pads odd payloads to an even size with one zero byte.
+            if ((size & 1u) != 0 && position < length && content[position] == 0) {
+                ++position;
+            }
+        }
+    }
+
+    if (head->data_size == 0 || head->byte_rate == 0) {
+        LOG(LOG_ERROR, "[parser] Data size was %d or byte per second is %d",
+            static_cast<int>(head->data_size), static_cast<int>(head->byte_rate));
+        return false;
+    }
+    head->data = content + data_offset;
+    // Single-precision division, as the duration has always been computed.
+    head->duration = static_cast<double>(static_cast<float>(head->data_size) /
+                                         static_cast<float>(head->byte_rate));
+    return true;
+}
+
+void copy_head(Head *destination, const Head *source) {
+    *destination = *source;
+    destination->data = nullptr;
+    destination->name = nullptr;
+}
+
+// ---- Decoded samples -------------------------------------------------------------------------
+
+namespace {
+
+// malloc/calloc never get a zero size, so a null result always means exhausted memory.
+double *allocate_doubles(uint64_t count, bool zeroed) {
+    const uint64_t entries = count == 0 ? 1 : count;
+    if (entries > SIZE_MAX / sizeof(double)) return nullptr;
+    void *memory = zeroed ? std::calloc(entries, sizeof(double))
+                          : std::malloc(entries * sizeof(double));
+    return static_cast<double *>(memory);
+}
+
+// An array of channel pointers, all null.
+double **allocate_channels(uint64_t count) {
+    const uint64_t entries = count == 0 ? 1 : count;
+    if (entries > SIZE_MAX / sizeof(double *)) return nullptr;
+    return static_cast<double **>(std::calloc(entries, sizeof(double *)));
+}
+
+void free_channels(double **channels, uint64_t count) {
+    if (channels == nullptr) return;
+    for (uint64_t c = 0; c < count; ++c) std::free(channels[c]);
+    std::free(channels);
+}
+
+// count new arrays of frames doubles each; null (nothing left allocated) when memory runs out.
+double **allocate_channel_arrays(uint64_t count, uint64_t frames, bool zeroed) {
+    double **channels = allocate_channels(count);
+    if (channels == nullptr) return nullptr;
+    for (uint64_t c = 0; c < count; ++c) {
+        channels[c] = allocate_doubles(frames, zeroed);
+        if (channels[c] == nullptr) {
+            free_channels(channels, c);
+            return nullptr;
+        }
+    }
+    return channels;
+}
+
+// One sample as a signed 16-bit little-endian number from the payload at offset; a byte past
+// the payload counts as 0.
+double decode_sample(const unsigned char *data, uint64_t data_size, uint64_t offset) {
+    const unsigned low = offset < data_size ? data[offset] : 0u;
+    const unsigned high = offset + 1 < data_size ? data[offset + 1] : 0u;
+    return static_cast<double>(static_cast<int16_t>(static_cast<uint16_t>(low | (high << 8))));
+}
+
+}  // namespace
+
+bool read_unpack(const Head *head, Unpack *unpack) {
+    if (head == nullptr || unpack == nullptr) return false;
+    std::memset(unpack, 0, sizeof(*unpack));
+    if (head->block_align == 0) return false;
+    if (head->data == nullptr && head->data_size != 0) return false;
+
+    const uint64_t bytes_per_sample = head->bits_per_sample / 8;
+    const uint64_t frames = head->data_size / head->block_align;
+    const uint64_t channels = head->channels;
+    // Deeper samples keep their two most significant bytes, the 16-bit view of the value.
+    const uint64_t sample_skip =
+        head->bits_per_sample > 16 && bytes_per_sample >= 2 ? bytes_per_sample - 2 : 0;
+
+    double *times = allocate_doubles(frames, false);
+    double **payload = allocate_channel_arrays(channels, frames, false);
+    if (times == nullptr || payload == nullptr) {
+        std::free(times);
+        free_channels(payload, channels);
+        return false;
+    }
+
+    for (uint64_t i = 0; i < frames; ++i) {
+        times[i] = static_cast<double>(i) / head->sample_rate;
+        const uint64_t frame = i * head->block_align;
+        for (uint64_t c = 0; c < channels; ++c) {
+            payload[c][i] =
+                decode_sample(head->data, head->data_size, frame + c * bytes_per_sample + sample_skip);
+        }
+    }
+
+    unpack->times = times;
+    unpack->times_count = frames;
+    unpack->payload = payload;
+    unpack->channel_count = channels;
+    unpack->frames = frames;
+    return true;
+}
+
+bool free_unpack(Unpack *unpack) {
+    if (unpack == nullptr) return true;
+    std::free(unpack->times);
+    unpack->times = nullptr;
+    unpack->times_count = 0;
+    if (unpack->payload == nullptr) return true;
+    for (uint64_t c = 0; c < unpack->channel_count; ++c) {
+        std::free(unpack->payload[c]);
+        unpack->payload[c] = nullptr;
+    }
+    std::free(unpack->payload);
+    unpack->payload = nullptr;
+    unpack->channel_count = 0;
+    unpack->frames = 0;
+    return true;
+}
+
+void copy_unpack(Unpack *destination, const Unpack *source) {
+    if (destination == nullptr) return;
+    std::memset(destination, 0, sizeof(*destination));
+    if (source == nullptr) return;
+
+    double **payload = nullptr;
+    if (source->payload != nullptr) {
+        payload = allocate_channel_arrays(source->channel_count, source->frames, false);
+        if (payload == nullptr) return;
+        for (uint64_t c = 0; c < source->channel_count; ++c) {
+            if (source->payload[c] != nullptr && source->frames != 0) {
+                std::memcpy(payload[c], source->payload[c], source->frames * sizeof(double));
+            }
+        }
+    }
+    double *times = nullptr;
+    if (source->times != nullptr) {
+        times = allocate_doubles(source->times_count, false);
+        if (times == nullptr) {
+            free_channels(payload, source->channel_count);
+            return;
+        }
+        if (source->times_count != 0) {
+            std::memcpy(times, source->times, source->times_count * sizeof(double));
+        }
+    }
+
+    destination->payload = payload;
+    destination->channel_count = source->channel_count;
+    destination->frames = source->frames;
+    destination->times = times;
+    destination->times_count = source->times_count;
+}
+
+// Resamples every channel of unpack from head's rate to rate in one pass. Errors are logged,
+// never returned: the record then holds what the resampler produced, possibly nothing.
+[[maybe_unused]] static void resample_payload(Head *head, Unpack *unpack, uint32_t rate) {
+    const char *name = head->name != nullptr ? head->name : "unknown";
+    const char *const message = "[library] ReSample for \"%s\" error: %s";
+
+    if (head->sample_rate == 0) {
+        LOG(LOG_WARN, message, name, "input sample rate is 0");
+        unpack->frames = 0;
+        head->sample_rate = rate;
+        return;
+    }
+    // New arrays are made for head's channels and fed from unpack's; a mismatch would read
+    // past the channel array.
+    if (head->channels != unpack->channel_count ||
+        (unpack->payload == nullptr && unpack->channel_count != 0)) {
+        LOG(LOG_WARN, message, name, "channel count does not match the samples");
+        unpack->frames = 0;
+        head->sample_rate = rate;
+        return;
+    }
+
+    const double wanted =
+        static_cast<double>(unpack->frames) * (rate / static_cast<double>(head->sample_rate)) + 0.5;
+    // 2^64: a longer output cannot be held anyway.
+    const bool representable = wanted < 18446744073709551616.0;
+    const uint64_t output_length = representable ? static_cast<uint64_t>(wanted) : 0;
+
+    soxr_error_t error = nullptr;
+    const soxr_io_spec_t io_spec = soxr_io_spec(SOXR_FLOAT64_S, SOXR_FLOAT64_S);
+    soxr_t resampler = soxr_create(head->sample_rate, rate, head->channels, &error, &io_spec,
+                                   nullptr, nullptr);
+
+    double **output = representable ? allocate_channel_arrays(head->channels, output_length, true)
+                                    : nullptr;
+    if (output == nullptr) {
+        LOG(LOG_WARN, message, name, "out of memory");
+        unpack->frames = 0;
+        head->sample_rate = rate;
+        soxr_delete(resampler);
+        return;
+    }
+
+    size_t produced = 0;
+    error = soxr_process(resampler, unpack->payload, unpack->frames, nullptr, output,
+                         output_length, &produced);
+    if (error != nullptr) {
+        LOG(LOG_WARN, message, name, error);
+    }
+
+    free_channels(unpack->payload, unpack->channel_count);
+    unpack->payload = output;
+    unpack->frames = produced;
+    head->sample_rate = rate;
+    soxr_delete(resampler);
+}
+
+// Root mean square of count values; NaN for none.
+[[maybe_unused]] static double get_root_mean_square(const double *values, uint32_t count) {
+    double sum = 0.0;
+    for (uint32_t i = 0; i < count; ++i) sum += values[i] * values[i];
+    return std::sqrt(sum / static_cast<double>(count));
+}
+
+// ---- Signal measurements ---------------------------------------------------------------------
