@@ -1,13 +1,16 @@
-// The exported interface of libsonara: session lifecycle, getters and per-session switches.
+// The exported interface of libsonara: session lifecycle, getters, per-session switches and
+// the check pipeline.
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <new>
 
 #include "libcommon.h"
 #include "private_session.h"
 #include "session.h"
 #include "sonara.h"
+#include "sound.h"
 
 namespace {
 
@@ -220,6 +223,124 @@ bool v_dbg_set_property(Session *session, const char *name, const char *value) {
     std::free(payment.processing_sound_name);
     payment.processing_sound_name = copy;
     return true;
+}
+
+}  // extern "C"
+
+// ---- The check pipeline ---------------------------------------------------------------------
+
+namespace {
+
+constexpr double KIB_PER_BYTE = 0.0009765625;  // exactly 1/1024
+
+// Releases the call's decoded samples on every path once decoding has succeeded.
+class DecodedSamples {
+public:
+    explicit DecodedSamples(Unpack &unpack) : unpack_(unpack) {}
+    ~DecodedSamples() { free_unpack(&unpack_); }
+    DecodedSamples(const DecodedSamples &) = delete;
+    DecodedSamples &operator=(const DecodedSamples &) = delete;
+
+private:
+    Unpack &unpack_;
+};
+
+// Length and the header-level values, in order; the state code of the first failure, or 0.
+// Fills head on success.
+int32_t check_container(PrivateSession &payment, const unsigned char *content, size_t size,
+                        Head &head) {
+    if (!payment.try_set_length_result(static_cast<double>(size) * KIB_PER_BYTE)) {
+        return STATE_LENGTH_FAILED;
+    }
+    if (!read_head(content, size, &head)) {
+        return STATE_HEAD_FAILED;
+    }
+    head.name = payment.processing_sound_name;
+    if (!payment.try_set_duration_result(head.duration)) {
+        return STATE_DURATION_FAILED;
+    }
+    if (!payment.try_set_depth_result(static_cast<double>(head.bits_per_sample))) {
+        return STATE_DEPTH_FAILED;
+    }
+    if (!payment.try_set_channels_result(static_cast<double>(head.channels))) {
+        return STATE_CHANNELS_FAILED;
+    }
+    if (!payment.try_set_sample_rate_result(static_cast<double>(head.sample_rate))) {
+        return STATE_SAMPLE_RATE_FAILED;
+    }
+    return STATE_OK;
+}
+
+// The enabled measurements of a decoded recording; the state code that ends the check, or 0.
+// The two borders stop at their failure; signal-to-noise and voice duration are both judged,
+// and a voice-duration failure outranks a signal-to-noise one.
+int32_t measure(PrivateSession &payment, Head &head, Unpack &unpack) {
+    if (payment.telephony_border.enable &&
+        !payment.try_set_telephony_border_result(get_telephony_border(&head, &unpack))) {
+        return STATE_TELEPHONY_BORDER_FAILED;
+    }
+    if (payment.overload_border.enable &&
+        !payment.try_set_overload_border_result(get_overloading_value(&unpack))) {
+        return STATE_OVERLOAD_BORDER_FAILED;
+    }
+    if (!payment.signal_noise.enable) {
+        return STATE_OK;
+    }
+    // A header's channel count is 16-bit, so it always fits.
+    const int count = static_cast<int>(unpack.channel_count);
+    std::unique_ptr<double[]> values(read_signal_noise(&head, &unpack));
+    if (values == nullptr && count > 0) {
+        return STATE_UNPACK_FAILED;  // its working memory could not be allocated
+    }
+    int32_t state = STATE_OK;
+    if (!payment.try_set_signal_noise_results(values.get(), count)) {
+        state = STATE_SIGNAL_NOISE_FAILED;
+    }
+    values.reset();
+    if (!payment.try_set_voice_duration_result(get_filtered_duration(&head, &unpack))) {
+        state = STATE_VOICE_DURATION_FAILED;
+    }
+    return state;
+}
+
+// Everything after the argument test; the state code the check ends with.
+int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t size) {
+    payment.init_result();
+    Head head{};
+    const int32_t container_state = check_container(payment, content, size, head);
+    if (container_state != STATE_OK) {
+        return container_state;
+    }
+    Unpack unpack{};
+    if (!read_unpack(&head, &unpack)) {
+        return STATE_UNPACK_FAILED;  // read_unpack released what it had allocated
+    }
+    const DecodedSamples release(unpack);
+    return measure(payment, head, unpack);
+}
+
+}  // namespace
+
+extern "C" {
+
+bool v_check(Session *session, const unsigned char *content, size_t size) {
+    if (check_valid_session(session) != VOICE_SESSION_OK) {
+        return false;
+    }
+    if (content == nullptr || size == 0) {
+        LOG(LOG_WARN, "[library] Content failed");
+        session->state = STATE_CONTENT_FAILED;
+        return false;
+    }
+    session->state = STATE_OK;
+    int32_t state = STATE_UNPACK_FAILED;
+    try {
+        state = run_check(*session->payment, content, size);
+    } catch (...) {
+        // Out of memory inside a measurement: the check cannot finish; nothing leaves the library.
+    }
+    session->state = state;
+    return state == STATE_OK;
 }
 
 }  // extern "C"
