@@ -288,6 +288,22 @@ void copy_unpack(Unpack *destination, const Unpack *source) {
     destination->times_count = source->times_count;
 }
 
+namespace {
+
+// Samples per channel that resampling frames from rate from to rate to yields, rounded to the
+// nearest; false when the count would not fit in 64 bits.
+bool resampled_length(uint64_t frames, uint32_t from, uint32_t to, uint64_t *length) {
+    const double wanted = static_cast<double>(frames) * (to / static_cast<double>(from)) + 0.5;
+    if (!(wanted < 18446744073709551616.0)) {  // 2^64
+        *length = 0;
+        return false;
+    }
+    *length = static_cast<uint64_t>(wanted);
+    return true;
+}
+
+}  // namespace
+
 // Resamples every channel of unpack from head's rate to rate in one pass. Errors are logged,
 // never returned: the record then holds what the resampler produced, possibly nothing.
 [[maybe_unused]] static void resample_payload(Head *head, Unpack *unpack, uint32_t rate) {
@@ -310,11 +326,9 @@ void copy_unpack(Unpack *destination, const Unpack *source) {
         return;
     }
 
-    const double wanted =
-        static_cast<double>(unpack->frames) * (rate / static_cast<double>(head->sample_rate)) + 0.5;
-    // 2^64: a longer output cannot be held anyway.
-    const bool representable = wanted < 18446744073709551616.0;
-    const uint64_t output_length = representable ? static_cast<uint64_t>(wanted) : 0;
+    uint64_t output_length = 0;
+    const bool representable = resampled_length(unpack->frames, head->sample_rate, rate,
+                                                &output_length);
 
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io_spec = soxr_io_spec(SOXR_FLOAT64_S, SOXR_FLOAT64_S);
