@@ -1,12 +1,15 @@
 // WAV container walk, sample decoding, resampling and the signal measurements.
 #include "sound.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <soxr.h>
 
+#include "fvad.h"
 #include "libcommon.h"
 
 // ---- WAV container ---------------------------------------------------------------------------
@@ -367,3 +370,305 @@ bool resampled_length(uint64_t frames, uint32_t from, uint32_t to, uint64_t *len
 }
 
 // ---- Signal measurements ---------------------------------------------------------------------
+
+namespace {
+
+// The detector works on 8000 Hz frames of 10 ms, in its most eager mode.
+constexpr uint32_t detector_rate = 8000;
+constexpr int detector_mode = 3;
+constexpr uint32_t frame_milliseconds = 10;
+
+// The histogram of one channel never needs more bins than this: decoded samples span 65,536
+// values; anything wider is not a decoded recording and is refused rather than allocated.
+constexpr uint64_t max_histogram_bins = uint64_t{1} << 20;
+
+// A sample as the detector sees it: truncated toward zero and held inside the 16-bit range,
+// so a resampled overshoot such as 32768.7 stays at the top instead of wrapping to the bottom.
+int16_t to_frame_sample(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 32767.0) return INT16_MAX;
+    if (value <= -32768.0) return INT16_MIN;
+    return static_cast<int16_t>(static_cast<int32_t>(value));
+}
+
+void fill_frame(int16_t *frame, const double *samples, uint32_t length) {
+    std::memset(frame, 0, length * sizeof(int16_t));
+    for (uint32_t i = 0; i < length; ++i) frame[i] = to_frame_sample(samples[i]);
+}
+
+// Sample positions are 32-bit; a longer channel is measured over its first 2^32 - 1 samples
+// rather than over a count that wrapped.
+uint32_t frame_count_of(const Unpack &unpack) {
+    return unpack.frames > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(unpack.frames);
+}
+
+// true when copy_unpack ran out of memory: the copy then holds no arrays at all.
+bool copy_failed(const Unpack &source, const Unpack &copy) {
+    return (source.payload != nullptr && copy.payload == nullptr) ||
+           (source.times != nullptr && copy.times == nullptr);
+}
+
+// Working copies at the detector's rate. false when the copy could not be made.
+bool working_copy_at_detector_rate(const Head *head, const Unpack *unpack, Head *head_copy,
+                                   Unpack *unpack_copy) {
+    copy_head(head_copy, head);
+    copy_unpack(unpack_copy, unpack);
+    if (copy_failed(*unpack, *unpack_copy)) return false;
+    if (head_copy->sample_rate != detector_rate) {
+        resample_payload(head_copy, unpack_copy, detector_rate);
+    }
+    return true;
+}
+
+// A detector in the measurements' mode at rate; null (nothing left allocated) when it can't
+// be created or refuses the rate.
+Fvad *open_detector(uint32_t rate) {
+    Fvad *detector = fvad_new();
+    if (detector == nullptr) return nullptr;
+    fvad_set_mode(detector, detector_mode);
+    if (fvad_set_sample_rate(detector, static_cast<int>(rate)) == -1) {
+        fvad_free(detector);
+        return nullptr;
+    }
+    return detector;
+}
+
+void log_bad_sample_rate() {
+    LOG(LOG_ERROR, "[library] Bad sample rate");
+}
+
+}  // namespace
+
+double get_filtered_duration(Head *head, Unpack *unpack) {
+    if (head == nullptr || unpack == nullptr) return 0.0;
+    Head working_head;
+    Unpack working;
+    if (!working_copy_at_detector_rate(head, unpack, &working_head, &working)) {
+        free_unpack(&working);
+        log_bad_sample_rate();
+        return -1.0;
+    }
+    const uint32_t rate = working_head.sample_rate;
+    const uint32_t length = (rate * frame_milliseconds) / 1000;
+    int16_t *frame = new (std::nothrow) int16_t[length == 0 ? 1 : length];
+    Fvad *detector = frame != nullptr ? open_detector(rate) : nullptr;
+    if (detector == nullptr) {
+        delete[] frame;
+        free_unpack(&working);
+        log_bad_sample_rate();
+        return -1.0;
+    }
+
+    const uint32_t frames = frame_count_of(working);
+    uint32_t longest_voiced = 0;
+    if (working.channel_count != 0 && working.payload != nullptr && length <= frames) {
+        // One detector for every channel, not reset in between: each channel starts from the
+        // state the previous one left.
+        for (uint64_t c = 0; c < working.channel_count; ++c) {
+            const double *samples = working.payload[c];
+            uint32_t voiced = 0;
+            for (uint32_t p = 0; p < frames - length; p += length) {
+                fill_frame(frame, samples + p, length);
+                if (fvad_process(detector, frame, length) > 0) voiced += length;
+            }
+            if (voiced > longest_voiced) longest_voiced = voiced;
+        }
+    }
+
+    fvad_free(detector);
+    delete[] frame;
+    free_unpack(&working);
+    return static_cast<double>(longest_voiced) / static_cast<double>(rate);
+}
+
+double *read_signal_noise(Head *head, Unpack *unpack) {
+    if (head == nullptr || unpack == nullptr) {
+        log_bad_sample_rate();
+        return nullptr;
+    }
+    const uint64_t channels = unpack->channel_count;
+    double *result = new (std::nothrow) double[channels];
+    if (result == nullptr) {
+        log_bad_sample_rate();
+        return nullptr;
+    }
+
+    Head working_head;
+    Unpack working;
+    const bool copied = working_copy_at_detector_rate(head, unpack, &working_head, &working);
+    const uint32_t rate = working_head.sample_rate;
+    const uint32_t length = (rate * frame_milliseconds) / 1000;
+    const uint32_t frames = frame_count_of(working);
+    double *speech = nullptr;
+    double *noise = nullptr;
+    int16_t *frame = nullptr;
+    Fvad *detector = nullptr;
+    if (copied) {
+        speech = new (std::nothrow) double[frames == 0 ? 1 : frames];
+        noise = new (std::nothrow) double[frames == 0 ? 1 : frames];
+        frame = new (std::nothrow) int16_t[length == 0 ? 1 : length];
+        if (speech != nullptr && noise != nullptr && frame != nullptr) {
+            detector = open_detector(rate);
+        }
+    }
+    if (detector == nullptr) {
+        delete[] frame;
+        delete[] noise;
+        delete[] speech;
+        free_unpack(&working);
+        log_bad_sample_rate();
+        for (uint64_t c = 0; c < channels; ++c) result[c] = -1.0;
+        return result;
+    }
+
+    const bool usable = working.payload != nullptr && working.channel_count == channels;
+    for (uint64_t c = 0; c < channels; ++c) {
+        result[c] = 0.0;
+        if (!usable || length > frames || frames - length == 0) continue;
+
+        const double *samples = working.payload[c];
+        uint32_t speech_count = 0;
+        uint32_t noise_count = 0;
+        for (uint32_t p = 0; p < frames - length; p += length) {
+            fill_frame(frame, samples + p, length);
+            const int decision = fvad_process(detector, frame, length);
+            if (decision == 0) {
+                std::memcpy(noise + noise_count, samples + p, length * sizeof(double));
+                noise_count += length;
+            } else if (decision == 1) {
+                std::memcpy(speech + speech_count, samples + p, length * sizeof(double));
+                speech_count += length;
+            } else {
+                LOG(LOG_WARN, "Ошибка фрейма %d", static_cast<int>(p));
+            }
+        }
+        if (noise_count == 0) continue;
+
+        // No speech gives 0/0 and silent noise gives S/0: NaN and +inf are the answers then.
+        const double s = get_root_mean_square(speech, speech_count);
+        const double z = get_root_mean_square(noise, noise_count);
+        const double q = s / z;
+        result[c] = 10.0 * std::log10(q * q);
+    }
+
+    fvad_free(detector);
+    delete[] frame;
+    delete[] noise;
+    delete[] speech;
+    free_unpack(&working);
+    return result;
+}
+
+void create_hist(double minimum, const double *samples, unsigned long count,
+                 unsigned long *histogram, unsigned long bin_count) {
+    for (unsigned long i = 0; i < count; ++i) {
+        const double offset = samples[i] - minimum;
+        // A sample outside the bins is left out rather than counted somewhere else in memory.
+        if (!(offset > -1.0 && offset < static_cast<double>(bin_count) &&
+              offset < 2147483648.0)) {
+            continue;
+        }
+        ++histogram[static_cast<int32_t>(offset)];
+    }
+}
+
+double estimate_clipping_coefficient(const double *samples, unsigned long count) {
+    if (samples == nullptr || count == 0) return 0.0;
+
+    double largest = samples[0];
+    double smallest = samples[0];
+    bool finite = true;
+    for (unsigned long i = 0; i < count; ++i) {
+        finite = finite && std::isfinite(samples[i]);
+        if (samples[i] > largest) largest = samples[i];
+        if (samples[i] < smallest) smallest = samples[i];
+    }
+    const double span = largest - smallest + 1.0;
+    if (!finite || !(span < static_cast<double>(max_histogram_bins + 1))) {
+        // Such a channel cannot be measured; answer as fully clipped so it fails the check.
+        LOG(LOG_ERROR, "[library] Samples span too wide a range for the overload estimate");
+        return 1.0;
+    }
+    const uint64_t bins = static_cast<uint64_t>(span);
+
+    unsigned long *histogram = new (std::nothrow) unsigned long[bins]();
+    if (histogram == nullptr) {
+        LOG(LOG_ERROR, "[library] Not enough memory for the overload estimate");
+        return 1.0;
+    }
+    create_hist(smallest, samples, count, histogram, bins);
+
+    // Walk in from both ends at once; a run counts the bins passed since that side's peak
+    // last rose, and the longest run tells how far the ends tower over the inside.
+    unsigned long left_peak = histogram[0];
+    unsigned long right_peak = histogram[bins - 1];
+    uint64_t left_run = 0;
+    uint64_t right_run = 0;
+    uint64_t longest = 0;
+    if (bins > 1) {
+        uint64_t i = 0;
+        uint64_t j = bins - 1;
+        do {
+            ++i;
+            --j;
+            ++left_run;
+            if (histogram[i] > left_peak) {
+                left_peak = histogram[i];
+                left_run = 0;
+            }
+            if (histogram[j] > right_peak) {
+                right_peak = histogram[j];
+                right_run = 0;
+                longest = std::max(longest, left_run);
+            } else {
+                ++right_run;
+                longest = std::max({longest, left_run, right_run});
+            }
+        } while (i < j);
+    }
+
+    delete[] histogram;
+    return 2.0 * static_cast<double>(longest) / static_cast<double>(bins);
+}
+
+double get_overloading_value(const Unpack *unpack) {
+    if (unpack == nullptr || unpack->payload == nullptr || unpack->channel_count == 0) {
+        return 0.0;
+    }
+    double *coefficients = new (std::nothrow) double[unpack->channel_count];
+    if (coefficients == nullptr) {
+        LOG(LOG_ERROR, "[library] Not enough memory for the overload estimate");
+        return 1.0;
+    }
+    for (uint64_t c = 0; c < unpack->channel_count; ++c) {
+        coefficients[c] = estimate_clipping_coefficient(unpack->payload[c], unpack->frames);
+    }
+    double smallest = coefficients[0];
+    for (uint64_t c = 1; c < unpack->channel_count; ++c) {
+        if (coefficients[c] < smallest) smallest = coefficients[c];
+    }
+    delete[] coefficients;
+    return smallest;
+}
+
+double get_telephony_border(const Head *head, const Unpack *unpack) {
+    if (head == nullptr || unpack == nullptr || unpack->channel_count == 0) return 0.0;
+
+    // The whole record, name included, so a resampling error names the sound.
+    Head working_head = *head;
+    Unpack working;
+    copy_unpack(&working, unpack);
+    if (copy_failed(*unpack, working)) {
+        free_unpack(&working);
+        log_bad_sample_rate();
+        return -1.0;
+    }
+    // Always through the resampler, even from 8000 Hz to 8000 Hz.
+    resample_payload(&working_head, &working, detector_rate);
+    double *per_channel = read_signal_noise(&working_head, &working);
+    free_unpack(&working);
+    if (per_channel == nullptr) return -1.0;
+    const double first = per_channel[0];
+    delete[] per_channel;
+    return first;
+}

@@ -43,7 +43,9 @@ void copy_unpack(Unpack *destination, const Unpack *source);
 
 // Seconds of detected voice in the channel with the most of it, at 8000 Hz.
 double get_filtered_duration(Head *head, Unpack *unpack);
-// Signal-to-noise of every channel in dB; new[]'d array that the caller delete[]s.
+// Signal-to-noise of every channel in dB; new[]'d array that the caller delete[]s. Every
+// element is -1.0 when the detector can't be used; null only when the array itself can't be
+// allocated (one log line).
 double *read_signal_noise(Head *head, Unpack *unpack);
 // Adds each sample to its bin (sample - minimum, truncated) of histogram.
 void create_hist(double minimum, const double *samples, unsigned long count,
