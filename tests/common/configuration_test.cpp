@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "libcommon.h"
+#include "log_capture.h"
+
+namespace {
+
+// Records every callback as one text, in call order.
+struct Recorder {
+    std::vector<std::string> events;
+    std::string hash;
+    int range_answer = 0;
+    std::string refuse_name;  // the range entry answered with -1
+
+    static std::string flag(bool enable) { return enable ? "on" : "off"; }
+    static std::string num(double d) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.17g", d);
+        return text;
+    }
+
+    ConfigurationCallbacks callbacks() {
+        ConfigurationCallbacks c{};
+        c.number = [](void *user, const char *name, int i, double d, bool enable) {
+            static_cast<Recorder *>(user)->events.push_back("number " + std::string(name) + " " +
+                                                            std::to_string(i) + " " + num(d) + " " + flag(enable));
+        };
+        c.range = [](void *user, const char *name, int i_min, double d_min, int i_max, double d_max,
+                     bool enable) -> int {
+            auto *self = static_cast<Recorder *>(user);
+            self->events.push_back("range " + std::string(name) + " " + std::to_string(i_min) + " " + num(d_min) +
+                                   " " + std::to_string(i_max) + " " + num(d_max) + " " + flag(enable));
+            return self->refuse_name == name ? -1 : 0;
+        };
+        c.object = [](void *user, const char *name) {
+            static_cast<Recorder *>(user)->events.push_back("object " + std::string(name));
+        };
+        c.version = [](void *user, const char *version) {
+            static_cast<Recorder *>(user)->events.push_back("version " + std::string(version));
+        };
+        c.hash = [](void *user, const char *hash, size_t length) {
+            auto *self = static_cast<Recorder *>(user);
+            self->events.push_back("hash " + std::to_string(length));
+            self->hash = hash;
+        };
+        c.user = this;
+        return c;
+    }
+};
+
+using Events = std::vector<std::string>;
+
+struct ShapeCase {
+    const char *what;
+    const char *text;
+    Events expected;  // the hash event ends every successful walk
+};
+
+TEST(ConfigurationRead, ReportsMembersInDocumentOrder) {
+    const ShapeCase cases[] = {
+        {"the default configuration's shapes",
+         R"({"version": "2026.12", "length": {"min": 1, "max": 20480}, "telephony_border": {"value": 10},
+             "overload_border": {"value": 0.5}, "duration": {"min": 2, "max": 600}})",
+         {"version 2026.12", "range length 1 1 20480 20480 on", "number telephony_border 10 10 on",
+          "number overload_border 0 0.5 on", "range duration 2 2 600 600 on", "hash 64"}},
+        {"a repeated member once per occurrence, the later last",
+         R"({"duration": {"min": 1, "max": 2}, "version": "a", "duration": {"min": 3, "max": 4}, "version": "b"})",
+         {"range duration 1 1 2 2 on", "version a", "range duration 3 3 4 4 on", "version b", "hash 64"}},
+        {"enable absent, false, true, and before the numbers",
+         R"({"a": {"value": 1}, "b": {"value": 1, "enable": false}, "c": {"min": 1, "max": 2, "enable": true},
+             "d": {"enable": false, "min": 5, "max": 6}})",
+         {"number a 1 1 on", "number b 1 1 off", "range c 1 1 2 2 on", "range d 5 5 6 6 off", "hash 64"}},
+        {"int form truncated toward zero and saturated",
+         R"({"big": {"value": 3e9}, "small": {"value": -3e9}, "up": {"value": 2.9}, "down": {"value": -2.9},
+             "ubig": {"value": 3000000000}, "ibig": {"value": -3000000000}, "huge": {"min": -1e300, "max": 1e300}})",
+         {"number big 2147483647 3000000000 on", "number small -2147483648 -3000000000 on",
+          "number up 2 2.8999999999999999 on", "number down -2 -2.8999999999999999 on",
+          "number ubig 2147483647 3000000000 on", "number ibig -2147483648 -3000000000 on",
+          "range huge -2147483648 -1.0000000000000001e+300 2147483647 1.0000000000000001e+300 on", "hash 64"}},
+        {"min, max and value together make a range",
+         R"({"mixed": {"value": 7, "min": 1, "max": 9}})", {"range mixed 1 1 9 9 on", "hash 64"}},
+        {"other members inside an entry are ignored, however shaped",
+         R"({"d": {"min": 1, "note": "x", "max": 2, "extra": {"min": "bad", "enable": 3}, "list": [1, "y"]}})",
+         {"range d 1 1 2 2 on", "hash 64"}},
+        {"objects without min, max or value go to the object callback unwalked",
+         R"({"photo": {"width": {"min": "bad"}, "enable": "yes"}, "deep": {"a": [1, {"value": []}]}, "empty": {}})",
+         {"object photo", "object deep", "object empty", "hash 64"}},
+        {"bare numbers, arrays, other strings, null, booleans and a non-text version are skipped",
+         R"({"n": 5, "list": [{"min": 1, "max": 2}], "s": "text", "z": null, "t": true, "version": 3,
+             "version": {"min": "x"}, "after": {"value": 1}})",
+         {"number after 1 1 on", "hash 64"}},
+        {"an empty object", "{}", {"hash 64"}},
+    };
+    for (const ShapeCase &c : cases) {
+        Recorder recorder;
+        const ConfigurationCallbacks callbacks = recorder.callbacks();
+        EXPECT_TRUE(configuration_read_memory(c.text, &callbacks)) << c.what;
+        EXPECT_EQ(recorder.events, c.expected) << c.what;
+    }
+}
+
+TEST(ConfigurationRead, IgnoredMembersAreNamedAtNotice) {
+    LogCapture capture(LOG_DEBUG);
+    Recorder recorder;
+    const ConfigurationCallbacks callbacks = recorder.callbacks();
+    ASSERT_TRUE(configuration_read_memory(R"({"bare": 5, "list": [], "note": "x", "version": 1})", &callbacks));
+    const std::string log = capture.text();
+    for (const char *name : {"bare", "list", "note", "version"}) {
+        EXPECT_NE(log.find(std::string("NOTICE configuration.cpp:")), std::string::npos);
+        EXPECT_NE(log.find("\"" + std::string(name) + "\" ignored"), std::string::npos) << name << "\n" << log;
+    }
+}
+
+TEST(ConfigurationRead, HashIsSha256OfTheExactBytes) {
+    // Golden values from sha256sum over the same bytes.
+    struct Case {
+        const char *text;
+        const char *sha256;
+    };
+    const Case cases[] = {
+        {R"({"version": "2026.12"})", "d9cf5a2da58381229c0a80a738243f3d4779a48a20cb5b4eb3fa86c5d3743c69"},
+        {"{}", "44136fa355b3678a1146ad16f7e8649e94fb4fc21fe77e8310c060f61caaff8a"},
+    };
+    for (const Case &c : cases) {
+        Recorder recorder;
+        const ConfigurationCallbacks callbacks = recorder.callbacks();
+        ASSERT_TRUE(configuration_read_memory(c.text, &callbacks));
+        EXPECT_EQ(recorder.hash, c.sha256) << c.text;
+    }
+}
+
+TEST(ConfigurationRead, FileAndTextGiveTheSameReport) {
+    const std::string text = "{\n  \"version\": \"2026.12\",\n  \"duration\": { \"min\": 2, \"max\": 600 }\n}\n";
+    const auto path = std::filesystem::temp_directory_path() / ("common_config_" + std::to_string(getpid()) + ".json");
+    std::ofstream(path) << text;
+
+    Recorder from_file;
+    Recorder from_text;
+    const ConfigurationCallbacks file_callbacks = from_file.callbacks();
+    const ConfigurationCallbacks text_callbacks = from_text.callbacks();
+    EXPECT_TRUE(configuration_read_file(path.c_str(), &file_callbacks));
+    EXPECT_TRUE(configuration_read_memory(text.c_str(), &text_callbacks));
+    std::filesystem::remove(path);
+
+    EXPECT_EQ(from_file.events, (Events{"version 2026.12", "range duration 2 2 600 600 on", "hash 64"}));
+    EXPECT_EQ(from_file.events, from_text.events);
+    EXPECT_EQ(from_file.hash, from_text.hash);
+    EXPECT_EQ(from_file.hash.size(), 64u);
+}
+
+TEST(ConfigurationRead, NullCallbacksAreSkipped) {
+    ConfigurationCallbacks none{};
+    EXPECT_TRUE(configuration_read_memory(
+        R"({"version": "1", "a": {"value": 1}, "b": {"min": 1, "max": 2}, "c": {}})", &none));
+}
+
+struct RefusalCase {
+    const char *what;
+    const char *text;
+    const char *message;  // part of the level-5 line
+    Events before;        // what was reported before the walk stopped
+};
+
+TEST(ConfigurationRead, RefusesWithAReason) {
+    const RefusalCase cases[] = {
+        {"empty text", "", "syntax error at line 1, column 0", {}},
+        {"syntax error on the third line", "{\n  \"a\": {\"value\": 1},\n  \"b\": {\"min\": }\n}",
+         "syntax error at line 3, column 16: syntax error while parsing value", {"number a 1 1 on"}},
+        {"trailing text", "{} x", "syntax error at line 1, column 4", {}},
+        {"number out of range", "{\"a\": {\"value\": 1e400}}", "syntax error at line 1, column 21: number overflow", {}},
+        {"top level array", "[1, 2]", "top level must be a JSON object", {}},
+        {"top level number", "42", "top level must be a JSON object", {}},
+        {"top level string", "\"x\"", "top level must be a JSON object", {}},
+        {"min as text", R"({"duration": {"min": "1", "max": 2}})", "duration.min must be a number", {}},
+        {"max as boolean", R"({"duration": {"min": 1, "max": true}})", "duration.max must be a number", {}},
+        {"value as null", R"({"a": {"value": 1}, "border": {"value": null}})", "border.value must be a number",
+         {"number a 1 1 on"}},
+        {"value as object", R"({"border": {"value": {"x": 1}}})", "border.value must be a number", {}},
+        {"min as array", R"({"duration": {"min": [1], "max": 2}})", "duration.min must be a number", {}},
+        {"enable as text", R"({"duration": {"min": 1, "max": 2, "enable": "yes"}})",
+         "duration.enable must be a boolean", {}},
+        {"enable as number before the numbers", R"({"border": {"enable": 1, "value": 3}})",
+         "border.enable must be a boolean", {}},
+        {"min without max", R"({"duration": {"min": 1}})", "duration has \"min\" without \"max\"", {}},
+        {"max without min, beside a value", R"({"duration": {"value": 1, "max": 3}})",
+         "duration has \"max\" without \"min\"", {}},
+    };
+    for (const RefusalCase &c : cases) {
+        LogCapture capture(LOG_DEBUG);
+        Recorder recorder;
+        const ConfigurationCallbacks callbacks = recorder.callbacks();
+        EXPECT_FALSE(configuration_read_memory(c.text, &callbacks)) << c.what;
+        EXPECT_EQ(recorder.events, c.before) << c.what;  // no hash either
+        const std::string log = capture.text();
+        EXPECT_NE(log.find("ERROR configuration.cpp:"), std::string::npos) << c.what << "\n" << log;
+        EXPECT_NE(log.find(c.message), std::string::npos) << c.what << "\n" << log;
+    }
+}
+
+TEST(ConfigurationRead, RangeAnsweringMinusOneStopsTheWalk) {
+    LogCapture capture(LOG_DEBUG);
+    Recorder recorder;
+    recorder.refuse_name = "duration";
+    const ConfigurationCallbacks callbacks = recorder.callbacks();
+    EXPECT_FALSE(configuration_read_memory(
+        R"({"length": {"min": 1, "max": 2}, "duration": {"min": 10, "max": 5}, "version": "late"})", &callbacks));
+    EXPECT_EQ(recorder.events, (Events{"range length 1 1 2 2 on", "range duration 10 10 5 5 on"}));
+    EXPECT_NE(capture.text().find("ERROR configuration.cpp:"), std::string::npos);
+    EXPECT_NE(capture.text().find("duration"), std::string::npos);
+}
+
+TEST(ConfigurationRead, RefusesUnusableArguments) {
+    const auto directory = std::filesystem::temp_directory_path();
+    const std::string missing = (directory / "common_config_missing_file.json").string();
+    struct Case {
+        const char *what;
+        bool from_file;
+        const char *source;
+        bool null_callbacks;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"null path", true, nullptr, false, "null path"},
+        {"null text", false, nullptr, false, "null text"},
+        {"missing file", true, missing.c_str(), false, "No such file or directory"},
+        {"directory", true, directory.c_str(), false, "Is a directory"},
+        {"null callbacks record", false, "{}", true, "null callbacks"},
+    };
+    for (const Case &c : cases) {
+        LogCapture capture(LOG_DEBUG);
+        Recorder recorder;
+        const ConfigurationCallbacks callbacks = recorder.callbacks();
+        const ConfigurationCallbacks *record = c.null_callbacks ? nullptr : &callbacks;
+        const bool read = c.from_file ? configuration_read_file(c.source, record)
+                                      : configuration_read_memory(c.source, record);
+        EXPECT_FALSE(read) << c.what;
+        EXPECT_TRUE(recorder.events.empty()) << c.what;
+        const std::string log = capture.text();
+        EXPECT_NE(log.find("ERROR "), std::string::npos) << c.what << "\n" << log;
+        EXPECT_NE(log.find(c.message), std::string::npos) << c.what << "\n" << log;
+    }
+}
+
+TEST(ConfigurationRead, DeepNestingIsRefusedOrSkippedWithoutCrashing) {
+    // The parser is not recursive; a deep object member is skipped, a deep top-level array refused.
+    const std::string deep_member = "{\"x\": " + std::string(100000, '[') + std::string(100000, ']') + "}";
+    const std::string deep_array = std::string(100000, '[') + std::string(100000, ']');
+    ConfigurationCallbacks none{};
+    EXPECT_TRUE(configuration_read_memory(deep_member.c_str(), &none));
+    EXPECT_FALSE(configuration_read_memory(deep_array.c_str(), &none));
+}
+
+}  // namespace

@@ -1,0 +1,1 @@
+int i_placeholder_symbol(void) { return 0; }
