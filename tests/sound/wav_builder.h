@@ -1,0 +1,141 @@
+// Byte-level WAV building for the parser and decoder tests: every field is written by hand so a
+// test can declare sizes that disagree with what follows.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "libcommon.h"
+
+namespace wav {
+
+using Bytes = std::vector<unsigned char>;
+
+inline void put_u16(Bytes &out, uint16_t value) {
+    out.push_back(static_cast<unsigned char>(value));
+    out.push_back(static_cast<unsigned char>(value >> 8));
+}
+
+inline void put_u32(Bytes &out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+inline void put_id(Bytes &out, const char *id) { out.insert(out.end(), id, id + 4); }
+
+inline Bytes operator+(Bytes left, const Bytes &right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+struct Format {
+    uint16_t audio_format = 1;
+    uint16_t channels = 1;
+    uint32_t sample_rate = 16000;
+    uint16_t bits_per_sample = 16;
+    uint16_t block_align = 0;  // 0: channels * bytes per sample
+    uint32_t byte_rate = 0;    // 0: sample_rate * block_align
+
+    uint16_t align() const {
+        return block_align != 0 ? block_align
+                                : static_cast<uint16_t>(channels * (bits_per_sample / 8));
+    }
+    uint32_t rate() const { return byte_rate != 0 ? byte_rate : sample_rate * align(); }
+};
+
+// A chunk: identifier, declared size (the payload's by default) and payload, no pad byte.
+inline Bytes chunk(const char *id, const Bytes &payload, int64_t declared = -1) {
+    Bytes out;
+    put_id(out, id);
+    put_u32(out, declared < 0 ? static_cast<uint32_t>(payload.size()) : static_cast<uint32_t>(declared));
+    return out + payload;
+}
+
+// A 'fmt ' chunk: its 16 base bytes, then tail (extension size and bytes, if any), under the
+// given declared size.
+inline Bytes fmt_chunk(const Format &format, uint32_t declared = 16, const Bytes &tail = {}) {
+    Bytes body;
+    put_u16(body, format.audio_format);
+    put_u16(body, format.channels);
+    put_u32(body, format.sample_rate);
+    put_u32(body, format.rate());
+    put_u16(body, format.align());
+    put_u16(body, format.bits_per_sample);
+    return chunk("fmt ", body + tail, declared);
+}
+
+inline Bytes data_chunk(const Bytes &payload, int64_t declared = -1) {
+    return chunk("data", payload, declared);
+}
+
+// "RIFF", the size of what follows, the form type, then the chunks as given.
+inline Bytes riff(std::initializer_list<Bytes> chunks, const char *form = "WAVE") {
+    Bytes body;
+    for (const Bytes &c : chunks) body = body + c;
+    Bytes out;
+    put_id(out, "RIFF");
+    put_u32(out, static_cast<uint32_t>(body.size() + 4));
+    put_id(out, form);
+    return out + body;
+}
+
+inline Bytes pcm16(std::initializer_list<int> samples) {
+    Bytes out;
+    for (int s : samples) put_u16(out, static_cast<uint16_t>(static_cast<int16_t>(s)));
+    return out;
+}
+
+// A plain 16-bit PCM file around the given samples.
+inline Bytes pcm16_file(const Format &format, const Bytes &samples) {
+    return riff({fmt_chunk(format), data_chunk(samples)});
+}
+
+// Everything logged while it lives, from level 1 up.
+class LogCapture {
+public:
+    LogCapture() : file_(std::tmpfile()) { log_init(LOG_DEBUG, file_, 0, 0); }
+    ~LogCapture() {
+        log_init(LOG_NOTICE, nullptr, 0, 0);
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    std::string text() const {
+        if (file_ == nullptr) return {};
+        std::fflush(file_);
+        std::rewind(file_);
+        std::string out;
+        char buffer[4096];
+        size_t read = 0;
+        while ((read = std::fread(buffer, 1, sizeof(buffer), file_)) > 0) out.append(buffer, read);
+        std::fseek(file_, 0, SEEK_END);
+        return out;
+    }
+
+private:
+    FILE *file_;
+};
+
+// true when log holds a line "<level> sound.cpp:<line>: <message>".
+inline bool has_line(const std::string &log, const std::string &level, const std::string &message) {
+    const std::string prefix = level + " sound.cpp:";
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        const std::string line = log.substr(start, end - start);
+        const size_t colon = line.find(": ");
+        if (line.rfind(prefix, 0) == 0 && colon != std::string::npos &&
+            line.substr(colon + 2) == message) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace wav
