@@ -47,6 +47,10 @@ photo_configuration=$(dirname "$configuration")/ci_configuration.json
 output=$(cd "$prefix" && ASAN_OPTIONS=detect_leaks=0 "$prefix/bin/probe_link" "$photo_configuration") ||
   fail "installed probe_link exited $?"
 [ "$(head -2 <<<"$output" | tail -1)" = "VERSION: 1.2.5" ] || fail "installed probe_link printed: $output"
-output=$(cd "$prefix" && ASAN_OPTIONS=detect_leaks=0 "$prefix/bin/probe_load" "$photo_configuration") ||
-  fail "installed probe_load exited $? (libcommon should load libvisara.so from its own folder)"
+# A plain name given to dlopen is looked up through libcommon's RUNPATH. Under AddressSanitizer
+# dlopen is called from the sanitizer's runtime instead, whose RUNPATH is not ours.
+if [ -z "$flags" ]; then
+  output=$(cd "$prefix" && "$prefix/bin/probe_load" "$photo_configuration") ||
+    fail "installed probe_load exited $? (libcommon should load libvisara.so from its own folder)"
+fi
 echo "PASS"
