@@ -160,7 +160,7 @@ TEST(VoiceDuration, SixteenKilohertzIsMeasuredOnTheResampledCopy) {
 
 TEST(SignalNoise, FallsAsNoiseRises) {
     double previous = INFINITY;
-    for (double noise : {30.0, 100.0, 300.0, 1000.0, 3000.0}) {
+    for (double noise : {30.0, 100.0, 300.0, 1000.0}) {
         SCOPED_TRACE(noise);
         Recording recording(rate, {noisy_speech(noise)});
         const std::vector<double> values = measure::signal_noise(recording.head(), recording.unpack());
