@@ -65,11 +65,23 @@ const SymbolRow kSymbols[] = {
     {"PrivateSessionConfiguration::try_set_overload_border_result", Expect::internal},
     {"PrivateSessionConfiguration::try_set_voice_duration_result", Expect::internal},
     {"PrivateSessionConfiguration::try_set_signal_noise_results", Expect::internal},
+    {"get_filtered_duration(Head*, Unpack*)", Expect::internal},
+    {"read_signal_noise(Head*, Unpack*)", Expect::internal},
+    {"create_hist(double, double const*, unsigned long, unsigned long*, unsigned long)", Expect::internal},
+    {"estimate_clipping_coefficient(double const*, unsigned long)", Expect::internal},
+    {"get_overloading_value(Unpack const*)", Expect::internal},
+    {"get_telephony_border(Head const*, Unpack const*)", Expect::internal},
     // The configuration callbacks stay local to their unit.
     {"read_number", Expect::absent},
     {"read_range", Expect::absent},
     {"read_version", Expect::absent},
     {"configuration_hash", Expect::absent},
+    // The voice-activity layer is linked in privately.
+    {"fvad_new", Expect::absent},
+    {"fvad_free", Expect::absent},
+    {"fvad_set_mode", Expect::absent},
+    {"fvad_set_sample_rate", Expect::absent},
+    {"fvad_process", Expect::absent},
 };
 
 std::set<std::string> dynamic_symbols(bool demangle) {
