@@ -46,7 +46,8 @@ install_libraries() {
 
 config_version() { sed -n 's/.*"version": *"\([^"]*\)".*/\1/p' "$1"; }
 hash12() { sha256sum "$1" | cut -c1-12; }
-kib() { awk -v n="$(stat -L -c %s "$1")" 'BEGIN { printf "%g", n / 1024 }'; }
+# kib <file> [format]: its size in KiB, printed as the tools print it.
+kib() { awk -v n="$(stat -L -c %s "$1")" -v f="${2:-%g}" 'BEGIN { printf f, n / 1024 }'; }
 
 photo_version=$(config_version "$bin/ci_configuration.json")
 sound_version=$(config_version "$bin/cv_configuration.json")
@@ -62,10 +63,11 @@ make_wav() {
     head -c 32000 /dev/zero; } >"$1"
 }
 
-# Expected scanner line of a picture that fits the default photo configuration.
-photo_fits() {
-  echo "[process] $1: state=0 STATE_OK config=$photo_version hash=$photo_hash;" \
-       "length=$(kib "$1") passed; width=$2 passed; height=$3 passed"
+# photo_line <path> <state> <width slot> <height slot>: expected scanner line of a picture
+# judged with the default photo configuration.
+photo_line() {
+  echo "[process] $1: state=$2 config=$photo_version hash=$photo_hash;" \
+       "length=$(kib "$1") passed; $3; $4"
 }
 
 # Scanner lines of sound files: the library's numbers are not asserted, the line's shape is.
@@ -99,8 +101,8 @@ make_scan_dir() {
 expect_scan_dir_output() {
   local d=$1
   diff -u <(printf '%s\n' "${photo_block[@]}" "${sound_block[@]}" \
-              "$(photo_fits "$d/landscape.png" 640 480)" \
-              "[process] $d/icon.png: state=120 STATE_WIDTH_FAILED config=$photo_version hash=$photo_hash; length=$(kib "$d/icon.png") passed; width=32 failed; height=0 not evaluated") \
+      "$(photo_line "$d/landscape.png" "0 STATE_OK" "width=640 passed" "height=480 passed")" \
+      "$(photo_line "$d/icon.png" "120 STATE_WIDTH_FAILED" "width=32 failed" "height=0 not evaluated")") \
     <(grep -vF '.wav: ' "$work/out") >"$work/diff" || { cat "$work/diff"; fail "scanner output differs"; }
   expect_sound_lines "$d/a.wav"
 }
@@ -185,7 +187,7 @@ case_scanner_suffixes() {
   run 0 "$bin/scanner" -dir "$d"
   diff -u <(printf '%s\n' "$d/xjpg" "$d/x.jpeg" "$d/pic.png" "$d/b.wav" "$d/a.wav") \
     <(processed) >diff || { cat diff; fail "wrong files or order"; }
-  grep -qxF "[process] $d/x.jpeg: state=0 STATE_OK config=$photo_version hash=$photo_hash; length=$(kib "$d/x.jpeg") passed; width=480 passed; height=640 passed" out ||
+  grep -qxF "$(photo_line "$d/x.jpeg" "0 STATE_OK" "width=480 passed" "height=640 passed")" out ||
     fail "x.jpeg line"
   expect_sound_lines "$d/b.wav" "$d/a.wav"
 }
@@ -226,11 +228,11 @@ case_probe_run() {
   expect_out "Try create session." "${photo_block[@]}"
   run 0 "$bin/probe_run" ci_configuration.json "$samples/landscape.png"
   expect_out "Try create session." "${photo_block[@]}" "Result: 0, true" \
-    "length = $(awk -v n="$(stat -c %s "$samples/landscape.png")" 'BEGIN { printf "%f", n / 1024 }'), enable, passed" \
+    "length = $(kib "$samples/landscape.png" %f), enable, passed" \
     "width = 640.000000, enable, passed" "height = 480.000000, enable, passed"
   run 0 "$bin/probe_run" ci_configuration.json "$samples/icon.png"
   expect_out "Try create session." "${photo_block[@]}" "Result: 120, false" \
-    "length = $(awk -v n="$(stat -c %s "$samples/icon.png")" 'BEGIN { printf "%f", n / 1024 }'), enable, passed" \
+    "length = $(kib "$samples/icon.png" %f), enable, passed" \
     "width = 32.000000, enable, failed" "height = 0.000000, enable, not evaluated"
   run 0 "$bin/probe_run" ci_configuration.json "$work/missing.png"
   expect_out "Try create session." "${photo_block[@]}"
