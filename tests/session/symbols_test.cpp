@@ -71,6 +71,15 @@ const SymbolRow kSymbols[] = {
     {"estimate_clipping_coefficient(double const*, unsigned long)", Expect::internal},
     {"get_overloading_value(Unpack const*)", Expect::internal},
     {"get_telephony_border(Head const*, Unpack const*)", Expect::internal},
+    {"read_head(unsigned char const*, unsigned long, Head*)", Expect::internal},
+    {"copy_head(Head*, Head const*)", Expect::internal},
+    {"read_unpack(Head const*, Unpack*)", Expect::internal},
+    {"free_unpack(Unpack*)", Expect::internal},
+    {"copy_unpack(Unpack*, Unpack const*)", Expect::internal},
+    // The resampler and its helpers stay local to sound.cpp.
+    {"resample_payload", Expect::absent},
+    {"resampled_length", Expect::absent},
+    {"get_root_mean_square", Expect::absent},
     // The configuration callbacks stay local to their unit.
     {"read_number", Expect::absent},
     {"read_range", Expect::absent},
