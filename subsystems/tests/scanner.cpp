@@ -23,7 +23,8 @@ const char *text_or_unknown(const char *text) { return text != nullptr ? text : 
 using file_handler = void (*)(SessionProxy *proxy, Session *session, int kind, const char *path,
                               bool processing);
 
-void process_file(SessionProxy *proxy, Session *session, int kind, const char *path, bool processing) {
+void process_file(SessionProxy *proxy, Session *session, int kind, const char *path,
+                  bool processing) {
     unsigned char *data = nullptr;
     size_t size = 0;
     if (!read_file_content(path, &data, &size)) return;
@@ -63,7 +64,8 @@ void process_file(SessionProxy *proxy, Session *session, int kind, const char *p
     std::fflush(stdout);
 }
 
-bool ends_with(const char *name, size_t name_length, const char *extension, size_t extension_length) {
+bool ends_with(const char *name, size_t name_length, const char *extension,
+               size_t extension_length) {
     return std::memcmp(name + name_length - extension_length, extension, extension_length) == 0;
 }
 
@@ -181,7 +183,8 @@ int main(int argc, char **argv) {
                            process_file);
     }
     if (proxy.sound_create != nullptr)
-        scan_directory(directory, &proxy, &sound_session, kind_sound, "wav", processing, process_file);
+        scan_directory(directory, &proxy, &sound_session, kind_sound, "wav", processing,
+                       process_file);
 
     std::free(photo_configuration);
     std::free(sound_configuration);

@@ -173,7 +173,8 @@ TEST(PictureSize, EveryTruncationIsSafe) {
                 EXPECT_EQ(size.width, 640u) << c.label << " prefix " << n;
                 EXPECT_EQ(size.height, 480u) << c.label << " prefix " << n;
             } else {
-                EXPECT_FALSE(read_before) << c.label << ": prefix " << n << " refused after a shorter one was read";
+                EXPECT_FALSE(read_before)
+                    << c.label << ": prefix " << n << " refused after a shorter one was read";
             }
             read_before = read_before || read;
         }

@@ -79,7 +79,8 @@ bool read_jpeg(const unsigned char *content, size_t size, PictureSize *out) {
 bool read_picture_size(const unsigned char *content, size_t size, PictureSize *out) {
     *out = {};
     if (content == nullptr) return false;
-    if (size >= sizeof(png_signature) && std::memcmp(content, png_signature, sizeof(png_signature)) == 0)
+    if (size >= sizeof(png_signature) &&
+        std::memcmp(content, png_signature, sizeof(png_signature)) == 0)
         return read_png(content, size, out);
     if (size >= 2 && content[0] == jpeg_marker && content[1] == jpeg_soi)
         return read_jpeg(content, size, out);

@@ -72,7 +72,9 @@ struct PhotoSession {
     }
 };
 
-PhotoSession *photo_of(Session *session) { return reinterpret_cast<PhotoSession *>(session->payment); }
+PhotoSession *photo_of(Session *session) {
+    return reinterpret_cast<PhotoSession *>(session->payment);
+}
 
 int slot_by_name(const char *name) {
     if (name == nullptr) return -1;
@@ -116,7 +118,8 @@ void read_hash(void *user, const char *hash, size_t) {
 bool read_configuration(PhotoSession *photo, const char *source) {
     if (!replace_text(&photo->version, "unknown") || !replace_text(&photo->hash, "")) return false;
     Reading reading{photo, false};
-    ConfigurationCallbacks callbacks{nullptr, read_range, nullptr, read_version, read_hash, &reading};
+    ConfigurationCallbacks callbacks{nullptr,      read_range, nullptr,
+                                     read_version, read_hash,  &reading};
     if (!configuration_read_file(source, &callbacks)) return false;
     if (reading.out_of_memory) {
         LOG(LOG_ERROR, "Out of memory while reading the photo configuration");
@@ -199,7 +202,8 @@ bool i_create_session(Session *session, const char *path) {
     return true;
 }
 
-bool i_create_session_with_log(Session *session, const char *path, int log_level, void *log_target) {
+bool i_create_session_with_log(Session *session, const char *path, int log_level,
+                               void *log_target) {
     log_init(log_level, log_target, 0, 0);
     return i_create_session(session, path);
 }
