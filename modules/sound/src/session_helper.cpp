@@ -9,6 +9,12 @@ namespace {
 
 constexpr char UNKNOWN_VERSION[] = "unknown";
 
+bool same_name(const char *name, const char *property) {
+    return name != nullptr && std::strcmp(name, property) == 0;
+}
+
+}  // namespace
+
 // The reader calls back once per entry; user is the PrivateSession being filled.
 static void read_number(void *user, const char *name, int i_value, double d_value, bool enable) {
     static_cast<PrivateSession *>(user)->set_number(name, i_value, d_value, enable);
@@ -27,12 +33,6 @@ static void read_version(void *user, const char *version) {
 static void configuration_hash(void *user, const char *hash, size_t length) {
     static_cast<PrivateSession *>(user)->set_configuration_hash(hash, length);
 }
-
-bool same_name(const char *name, const char *property) {
-    return name != nullptr && std::strcmp(name, property) == 0;
-}
-
-}  // namespace
 
 bool PrivateSession::read_configuration(const char *source, bool from_file) {
     magic = PRIVATE_SESSION_MAGIC;
