@@ -36,6 +36,7 @@ const SymbolRow kSymbols[] = {
     {"v_destroy_session", Expect::c_export},
     {"v_enable_property", Expect::c_export},
     {"v_dbg_set_property", Expect::c_export},
+    {"v_check", Expect::c_export},
     // Internal functions and methods, visible under their mangled names.
     {"check_valid_session(Session*)", Expect::internal},
     {"voice_session_init(Session*, char const*, bool)", Expect::internal},
