@@ -305,68 +305,134 @@ bool resampled_length(uint64_t frames, uint32_t from, uint32_t to, uint64_t *len
     return true;
 }
 
+// Input frames per soxr_process call. libsoxr is far faster fed in blocks than handed a long
+// signal at once, and a stream fed in pieces comes out sample for sample the same.
+constexpr uint64_t resample_block_frames = 65536;
+
+// The one place a resampling error is written, so every caller's line reads the same.
+void log_resample_error(const char *name, const char *error) {
+    LOG(LOG_WARN, "[library] ReSample for \"%s\" error: %s", name != nullptr ? name : "unknown",
+        error);
+}
+
+// Feeds frames samples of every channel to resampler in blocks, writing at most
+// output_length samples per channel; the error text of a failed call, or null.
+const char *feed_resampler(soxr_t resampler, double *const *input, double **output,
+                           uint64_t channels, uint64_t frames, uint64_t output_length,
+                           uint64_t *produced) {
+    *produced = 0;
+    // Where the next block starts in each channel: soxr takes separate channels as an array
+    // of pointers.
+    const void **in = new (std::nothrow) const void *[channels == 0 ? 1 : channels];
+    void **out = new (std::nothrow) void *[channels == 0 ? 1 : channels];
+    if (in == nullptr || out == nullptr) {
+        delete[] in;
+        delete[] out;
+        return "out of memory";
+    }
+    const char *error = nullptr;
+    uint64_t consumed = 0;
+    do {
+        for (uint64_t c = 0; c < channels; ++c) {
+            in[c] = input[c] + consumed;
+            out[c] = output[c] + *produced;
+        }
+        const uint64_t block = std::min(frames - consumed, resample_block_frames);
+        size_t used = 0;
+        size_t made = 0;
+        error = soxr_process(resampler, in, block, &used, out, output_length - *produced, &made);
+        if (error != nullptr) break;
+        consumed += used;
+        *produced += made;
+        if (used == 0 && made == 0) break;  // nothing moves any more
+    } while (consumed < frames);
+    delete[] in;
+    delete[] out;
+    return error;
+}
+
 }  // namespace
 
-// Resamples every channel of unpack from head's rate to rate in one pass. Errors are logged,
-// never returned: the record then holds what the resampler produced, possibly nothing.
-[[maybe_unused]] static void resample_payload(Head *head, Unpack *unpack, uint32_t rate) {
-    const char *name = head->name != nullptr ? head->name : "unknown";
-    const char *const message = "[library] ReSample for \"%s\" error: %s";
-
-    if (head->sample_rate == 0) {
-        LOG(LOG_WARN, message, name, "input sample rate is 0");
-        unpack->frames = 0;
-        head->sample_rate = rate;
-        return;
+ResampledChannels resample_channels(double *const *input, uint64_t channels, uint64_t frames,
+                                    uint32_t from, uint32_t to) {
+    ResampledChannels result{nullptr, 0, nullptr};
+    if (from == 0) {
+        result.error = "input sample rate is 0";
+        return result;
     }
-    // New arrays are made for head's channels and fed from unpack's; a mismatch would read
-    // past the channel array.
-    if (head->channels != unpack->channel_count ||
-        (unpack->payload == nullptr && unpack->channel_count != 0)) {
-        LOG(LOG_WARN, message, name, "channel count does not match the samples");
-        unpack->frames = 0;
-        head->sample_rate = rate;
-        return;
-    }
-
     uint64_t output_length = 0;
-    const bool representable = resampled_length(unpack->frames, head->sample_rate, rate,
-                                                &output_length);
+    const bool representable = resampled_length(frames, from, to, &output_length);
 
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io_spec = soxr_io_spec(SOXR_FLOAT64_S, SOXR_FLOAT64_S);
-    soxr_t resampler = soxr_create(head->sample_rate, rate, head->channels, &error, &io_spec,
+    soxr_t resampler = soxr_create(from, to, static_cast<unsigned>(channels), &error, &io_spec,
                                    nullptr, nullptr);
 
-    double **output = representable ? allocate_channel_arrays(head->channels, output_length, true)
+    double **output = representable ? allocate_channel_arrays(channels, output_length, true)
                                     : nullptr;
     if (output == nullptr) {
-        LOG(LOG_WARN, message, name, "out of memory");
+        result.error = "out of memory";
+        soxr_delete(resampler);
+        return result;
+    }
+    uint64_t produced = 0;
+    result.error = feed_resampler(resampler, input, output, channels, frames, output_length,
+                                  &produced);
+    result.channels = output;
+    result.frames = produced;
+    soxr_delete(resampler);
+    return result;
+}
+
+void free_resampled(ResampledChannels *resampled, uint64_t channels) {
+    free_channels(resampled->channels, channels);
+    resampled->channels = nullptr;
+    resampled->frames = 0;
+}
+
+// Resamples every channel of unpack from head's rate to rate. Errors are logged, never
+// returned: the record then holds what the resampler produced, possibly nothing.
+[[maybe_unused]] static void resample_payload(Head *head, Unpack *unpack, uint32_t rate) {
+    // New arrays are made for head's channels and fed from unpack's; a mismatch would read
+    // past the channel array.
+    const bool matching = head->channels == unpack->channel_count &&
+                          (unpack->payload != nullptr || unpack->channel_count == 0);
+    if (head->sample_rate != 0 && !matching) {
+        log_resample_error(head->name, "channel count does not match the samples");
         unpack->frames = 0;
         head->sample_rate = rate;
-        soxr_delete(resampler);
         return;
     }
-
-    size_t produced = 0;
-    error = soxr_process(resampler, unpack->payload, unpack->frames, nullptr, output,
-                         output_length, &produced);
-    if (error != nullptr) {
-        LOG(LOG_WARN, message, name, error);
+    ResampledChannels resampled = resample_channels(unpack->payload, head->channels,
+                                                    unpack->frames, head->sample_rate, rate);
+    if (resampled.error != nullptr) {
+        log_resample_error(head->name, resampled.error);
     }
-
+    if (resampled.channels == nullptr) {
+        unpack->frames = 0;
+        head->sample_rate = rate;
+        return;
+    }
     free_channels(unpack->payload, unpack->channel_count);
-    unpack->payload = output;
-    unpack->frames = produced;
+    unpack->payload = resampled.channels;
+    unpack->frames = resampled.frames;
     head->sample_rate = rate;
-    soxr_delete(resampler);
 }
+
+namespace {
+
+// The root mean square of values whose squares add up to square_sum.
+double root_mean_square_of(double square_sum, uint32_t count) {
+    return std::sqrt(square_sum / static_cast<double>(count));
+}
+
+}  // namespace
 
 // Root mean square of count values; NaN for none.
 [[maybe_unused]] static double get_root_mean_square(const double *values, uint32_t count) {
     double sum = 0.0;
     for (uint32_t i = 0; i < count; ++i) sum += values[i] * values[i];
-    return std::sqrt(sum / static_cast<double>(count));
+    return root_mean_square_of(sum, count);
 }
 
 // ---- Signal measurements ---------------------------------------------------------------------
@@ -435,6 +501,11 @@ Fvad *open_detector(uint32_t rate) {
 
 void log_bad_sample_rate() {
     LOG(LOG_ERROR, "[library] Bad sample rate");
+}
+
+// A frame the detector could not classify; position is its first sample's index.
+void log_frame_error(uint32_t position) {
+    LOG(LOG_WARN, "Ошибка фрейма %d", static_cast<int>(position));
 }
 
 }  // namespace
@@ -539,7 +610,7 @@ double *read_signal_noise(Head *head, Unpack *unpack) {
                 std::memcpy(speech + speech_count, samples + p, length * sizeof(double));
                 speech_count += length;
             } else {
-                LOG(LOG_WARN, "Ошибка фрейма %d", static_cast<int>(p));
+                log_frame_error(p);
             }
         }
         if (noise_count == 0) continue;

@@ -41,6 +41,19 @@ bool free_unpack(Unpack *unpack);
 // Deep copy; destination's previous contents are overwritten, not released.
 void copy_unpack(Unpack *destination, const Unpack *source);
 
+// Channels resampled by resample_channels: new malloc'd arrays, released with free_resampled.
+struct ResampledChannels {
+    double **channels;  // null when nothing could be made (error says why)
+    uint64_t frames;    // samples produced per channel
+    const char *error;  // the text a resampling failure is logged with, or null
+};
+
+// Every channel of input (channels arrays of frames samples at rate from) at rate to, with the
+// resampler fed in blocks. Logs nothing: the caller logs error where it belongs.
+ResampledChannels resample_channels(double *const *input, uint64_t channels, uint64_t frames,
+                                    uint32_t from, uint32_t to);
+void free_resampled(ResampledChannels *resampled, uint64_t channels);
+
 // Seconds of detected voice in the channel with the most of it, at 8000 Hz.
 double get_filtered_duration(Head *head, Unpack *unpack);
 // Signal-to-noise of every channel in dB; new[]'d array that the caller delete[]s. Every
