@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include <fcntl.h>
@@ -112,22 +114,30 @@ extern "C" bool is_directory(const char *path) {
 }
 
 extern "C" const char *configuration_cwd(void) {
-    // One text per thread, refreshed on each call, so a caller's pointer stays valid until its
-    // own next call.
-    thread_local std::string cwd;
+    // Every distinct directory text is kept for the life of the process, so a pointer handed out
+    // earlier stays valid even after the directory changes.
+    static std::mutex mutex;
+    static auto *texts = new std::deque<std::string>;  // reachable until exit, never freed
     char *current = getcwd(nullptr, 0);
     if (current == nullptr) {
         LOG(LOG_ERROR, "cannot read the current directory: %s", std::strerror(errno));
         return ".";
     }
+    std::lock_guard<std::mutex> lock(mutex);
     try {
-        cwd.assign(current);
+        for (const std::string &text : *texts) {
+            if (text == current) {
+                std::free(current);
+                return text.c_str();
+            }
+        }
+        texts->emplace_back(current);
     } catch (...) {
         std::free(current);
         return ".";
     }
     std::free(current);
-    return cwd.c_str();
+    return texts->back().c_str();
 }
 
 extern "C" char *by_cwd(const char *name) {

@@ -101,7 +101,14 @@ TEST_F(FilesTest, PathsInTheCurrentAndAGivenDirectory) {
     EXPECT_EQ(std::string(in_cwd), cwd + "/cv_configuration.json");
     std::free(in_cwd);
 
-    EXPECT_EQ(std::string(configuration_cwd()), saved.string());
+    // The earlier text stays valid after the directory changed.
+    const char *now = configuration_cwd();
+    EXPECT_EQ(std::string(now), saved.string());
+    fs::current_path(root_);
+    const char *again = configuration_cwd();
+    fs::current_path(saved);
+    EXPECT_EQ(std::string(again), cwd);
+    EXPECT_EQ(std::string(now), saved.string());
 
     char *in_dir = by_dir("/opt/libs", "libsonara.so");
     ASSERT_NE(in_dir, nullptr);
