@@ -100,6 +100,11 @@ TEST(Overload, UnmeasurableSamplesAreAnsweredAsClippedWithoutAHugeHistogram) {
         EXPECT_EQ(estimate_clipping_coefficient(samples.data(), samples.size()), 1.0);
         EXPECT_EQ(log.count("ERROR sound.cpp:"), 1u) << log.text();
     }
+    // Beside a measurable channel too: the smallest coefficient would hide the unmeasurable one.
+    const Channel clean = repeat({{0, 1}, {1, 2}, {2, 3}, {3, 2}, {4, 1}});
+    measure::Recording stereo(8000, {clean, Channel{0, 1, 2, 3, std::nan(""), 4, 2, 2, 1}});
+    EXPECT_EQ(get_overloading_value(stereo.unpack()), 1.0);
+
     // The widest range that decoded 16-bit samples can span is measured as usual: a peak in
     // the middle of 65,536 bins leaves runs of 32,767 bins on either side.
     const Channel full_range = repeat({{-32768, 1}, {0, 5}, {32767, 1}});
