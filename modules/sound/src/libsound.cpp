@@ -273,10 +273,12 @@ int32_t check_container(PrivateSession &payment, const unsigned char *content, s
 
 // The enabled measurements of a decoded recording; the state code that ends the check, or 0.
 // The two borders stop at their failure; signal-to-noise and voice duration are both judged,
-// and a voice-duration failure outranks a signal-to-noise one.
+// and a voice-duration failure outranks a signal-to-noise one. The detector-driven three share
+// one resampling and one detector pass.
 int32_t measure(PrivateSession &payment, Head &head, Unpack &unpack) {
+    VoiceAnalysis voice(&head, &unpack);
     if (payment.telephony_border.enable &&
-        !payment.try_set_telephony_border_result(get_telephony_border(&head, &unpack))) {
+        !payment.try_set_telephony_border_result(voice.telephony_border())) {
         return STATE_TELEPHONY_BORDER_FAILED;
     }
     if (payment.overload_border.enable &&
@@ -288,7 +290,7 @@ int32_t measure(PrivateSession &payment, Head &head, Unpack &unpack) {
     }
     // A header's channel count is 16-bit, so it always fits.
     const int count = static_cast<int>(unpack.channel_count);
-    std::unique_ptr<double[]> values(read_signal_noise(&head, &unpack));
+    std::unique_ptr<double[]> values(voice.signal_noise());
     if (values == nullptr && count > 0) {
         return STATE_UNPACK_FAILED;  // its working memory could not be allocated
     }
@@ -297,7 +299,7 @@ int32_t measure(PrivateSession &payment, Head &head, Unpack &unpack) {
         state = STATE_SIGNAL_NOISE_FAILED;
     }
     values.reset();
-    if (!payment.try_set_voice_duration_result(get_filtered_duration(&head, &unpack))) {
+    if (!payment.try_set_voice_duration_result(voice.filtered_duration())) {
         state = STATE_VOICE_DURATION_FAILED;
     }
     return state;

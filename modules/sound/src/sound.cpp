@@ -762,3 +762,146 @@ double get_telephony_border(const Head *head, const Unpack *unpack) {
     delete[] per_channel;
     return first;
 }
+
+// ---- One detector pass shared by the measurements of a check ---------------------------------
+
+namespace {
+
+constexpr uint32_t detector_frame_length = (detector_rate * frame_milliseconds) / 1000;
+
+// Runs the detector over channel_count channels of frames samples and keeps what each
+// measurement reads of it; false when the figures or the detector can't be had.
+bool run_detector_pass(const double *const *samples, uint64_t channel_count, uint64_t frames,
+                       DetectorPass &pass) {
+    pass.channels.reset(new (std::nothrow) ChannelFigures[channel_count]());
+    if (pass.channels == nullptr) return false;
+    pass.channel_count = channel_count;
+    Fvad *detector = open_detector(detector_rate);
+    if (detector == nullptr) return false;
+
+    constexpr uint32_t length = detector_frame_length;
+    const uint32_t count = frames > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(frames);
+    pass.framed = count > length;
+    int16_t frame[length];
+    bool recorded = true;
+    for (uint64_t c = 0; c < channel_count && pass.framed; ++c) {
+        const double *channel = samples[c];
+        ChannelFigures &figures = pass.channels[c];
+        for (uint32_t p = 0; p < count - length; p += length) {
+            const double *at = channel + p;
+            fill_frame(frame, at, length);
+            const int decision = fvad_process(detector, frame, length);
+            if (decision > 0) figures.voiced_count += length;
+            if (decision == 0) {
+                for (uint32_t i = 0; i < length; ++i) figures.noise_square_sum += at[i] * at[i];
+                figures.noise_count += length;
+            } else if (decision == 1) {
+                for (uint32_t i = 0; i < length; ++i) figures.speech_square_sum += at[i] * at[i];
+                figures.speech_count += length;
+            } else {
+                try {
+                    pass.frame_errors.push_back(p);
+                } catch (const std::bad_alloc &) {
+                    recorded = false;
+                }
+            }
+        }
+    }
+    fvad_free(detector);
+    return recorded;
+}
+
+// Resamples the recording to 8000 Hz, runs the detector over it and lets the samples go.
+void build_resampled_pass(const Head &head, const Unpack &unpack, DetectorPass &pass) {
+    pass.state = DetectorPass::unusable;
+    ResampledChannels resampled = resample_channels(unpack.payload, unpack.channel_count,
+                                                    unpack.frames, head.sample_rate, detector_rate);
+    if (resampled.channels == nullptr) return;
+    pass.resample_error = resampled.error;
+    const bool ran =
+        run_detector_pass(resampled.channels, unpack.channel_count, resampled.frames, pass);
+    free_resampled(&resampled, unpack.channel_count);
+    if (ran) pass.state = DetectorPass::ready;
+}
+
+// One signal-to-noise element, computed as read_signal_noise computes it.
+double signal_noise_of(const DetectorPass &pass, uint64_t c) {
+    if (!pass.framed) return 0.0;
+    const ChannelFigures &figures = pass.channels[c];
+    if (figures.noise_count == 0) return 0.0;
+    const double s = root_mean_square_of(figures.speech_square_sum, figures.speech_count);
+    const double z = root_mean_square_of(figures.noise_square_sum, figures.noise_count);
+    const double q = s / z;
+    return 10.0 * std::log10(q * q);
+}
+
+void log_frame_errors(const DetectorPass &pass) {
+    for (const uint32_t position : pass.frame_errors) log_frame_error(position);
+}
+
+}  // namespace
+
+bool VoiceAnalysis::shareable() const {
+    return head_ != nullptr && unpack_ != nullptr && unpack_->channel_count != 0 &&
+           unpack_->payload != nullptr && head_->channels == unpack_->channel_count &&
+           head_->sample_rate != 0;
+}
+
+DetectorPass &VoiceAnalysis::detector_rate_pass() {
+    if (head_->sample_rate != detector_rate) {
+        if (resampled_.state == DetectorPass::pending) {
+            build_resampled_pass(*head_, *unpack_, resampled_);
+        }
+        return resampled_;
+    }
+    if (decoded_.state == DetectorPass::pending) {
+        const bool ran =
+            run_detector_pass(unpack_->payload, unpack_->channel_count, unpack_->frames, decoded_);
+        decoded_.state = ran ? DetectorPass::ready : DetectorPass::unusable;
+    }
+    return decoded_;
+}
+
+double VoiceAnalysis::telephony_border() {
+    if (!shareable()) return get_telephony_border(head_, unpack_);
+    // Always through the resampler, even from 8000 Hz to 8000 Hz, and over every channel: the
+    // value is channel 0's, but unclassified frames of every channel are logged. Away from
+    // 8000 Hz this is the pass the other two measurements read.
+    if (resampled_.state == DetectorPass::pending) {
+        build_resampled_pass(*head_, *unpack_, resampled_);
+    }
+    if (resampled_.state != DetectorPass::ready) return get_telephony_border(head_, unpack_);
+    // The telephony copy keeps the sound's name.
+    if (resampled_.resample_error != nullptr) {
+        log_resample_error(head_->name, resampled_.resample_error);
+    }
+    log_frame_errors(resampled_);
+    return signal_noise_of(resampled_, 0);
+}
+
+double *VoiceAnalysis::signal_noise() {
+    if (!shareable()) return read_signal_noise(head_, unpack_);
+    const DetectorPass &pass = detector_rate_pass();
+    if (pass.state != DetectorPass::ready) return read_signal_noise(head_, unpack_);
+    double *result = new (std::nothrow) double[unpack_->channel_count];
+    if (result == nullptr) return read_signal_noise(head_, unpack_);
+    // The measurement's own copy has no name.
+    if (pass.resample_error != nullptr) log_resample_error(nullptr, pass.resample_error);
+    log_frame_errors(pass);
+    for (uint64_t c = 0; c < unpack_->channel_count; ++c) result[c] = signal_noise_of(pass, c);
+    return result;
+}
+
+double VoiceAnalysis::filtered_duration() {
+    if (!shareable()) return get_filtered_duration(head_, unpack_);
+    const DetectorPass &pass = detector_rate_pass();
+    if (pass.state != DetectorPass::ready) return get_filtered_duration(head_, unpack_);
+    if (pass.resample_error != nullptr) log_resample_error(nullptr, pass.resample_error);
+    uint32_t longest_voiced = 0;
+    if (pass.framed) {
+        for (uint64_t c = 0; c < pass.channel_count; ++c) {
+            longest_voiced = std::max(longest_voiced, pass.channels[c].voiced_count);
+        }
+    }
+    return static_cast<double>(longest_voiced) / static_cast<double>(detector_rate);
+}

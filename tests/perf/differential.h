@@ -1,0 +1,212 @@
+// The check as the pipeline composes it from the standalone measurements, call by call, beside
+// v_check: both run on one session, and everything a caller or the log can see is compared.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "libcommon.h"
+#include "private_session.h"
+#include "sonara.h"
+#include "sound.h"
+
+namespace differential {
+
+using Bytes = std::vector<unsigned char>;
+
+// libcommon's log into a temporary file while alive; the default logger afterwards.
+class LogCapture {
+public:
+    LogCapture() : file_(std::tmpfile()) { log_init(LOG_DEBUG, file_, 0, 0); }
+    ~LogCapture() {
+        log_init(LOG_NOTICE, nullptr, 0, 0);
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    std::string text() const {
+        std::string all;
+        if (file_ == nullptr) return all;
+        std::fflush(file_);
+        std::rewind(file_);
+        char buffer[4096];
+        size_t read = 0;
+        while ((read = std::fread(buffer, 1, sizeof buffer, file_)) > 0) all.append(buffer, read);
+        return all;
+    }
+
+private:
+    FILE *file_;
+};
+
+struct Slot {
+    std::string name;
+    bool enable;
+    int32_t state;
+    uint64_t value_bits;  // doubles compared by bit pattern: NaN payloads and -0.0 included
+    bool has_text;
+    std::string text;
+
+    bool operator==(const Slot &) const = default;
+};
+
+struct Outcome {
+    bool result = false;
+    int32_t state = -1;
+    std::vector<Slot> slots;
+    std::string log;
+};
+
+inline std::vector<Slot> slots_of(Session &session) {
+    std::vector<Slot> slots;
+    SessionValue *first = nullptr;
+    if (!v_result_session(&session, &first)) return slots;
+    for (const SessionValue *value = first; value != nullptr; value = value->next) {
+        Slot slot{value->name != nullptr ? value->name : "", value->enable, value->state, 0,
+                  value->text != nullptr, value->text != nullptr ? value->text : ""};
+        std::memcpy(&slot.value_bits, &value->value, sizeof slot.value_bits);
+        slots.push_back(slot);
+    }
+    return slots;
+}
+
+// Steps after the argument test, one standalone function after another, in the pipeline's
+// order, each value through the session's try_set_ method.
+inline int32_t compose(PrivateSession &payment, const unsigned char *content, size_t size) {
+    payment.init_result();
+    if (!payment.try_set_length_result(static_cast<double>(size) * 0.0009765625)) {
+        return STATE_LENGTH_FAILED;
+    }
+    Head head;
+    if (!read_head(content, size, &head)) return STATE_HEAD_FAILED;
+    head.name = payment.processing_sound_name;
+    if (!payment.try_set_duration_result(head.duration)) return STATE_DURATION_FAILED;
+    if (!payment.try_set_depth_result(static_cast<double>(head.bits_per_sample))) {
+        return STATE_DEPTH_FAILED;
+    }
+    if (!payment.try_set_channels_result(static_cast<double>(head.channels))) {
+        return STATE_CHANNELS_FAILED;
+    }
+    if (!payment.try_set_sample_rate_result(static_cast<double>(head.sample_rate))) {
+        return STATE_SAMPLE_RATE_FAILED;
+    }
+    Unpack unpack;
+    if (!read_unpack(&head, &unpack)) return STATE_UNPACK_FAILED;
+
+    int32_t state = STATE_OK;
+    if (payment.telephony_border.enable &&
+        !payment.try_set_telephony_border_result(get_telephony_border(&head, &unpack))) {
+        state = STATE_TELEPHONY_BORDER_FAILED;
+    } else if (payment.overload_border.enable &&
+               !payment.try_set_overload_border_result(get_overloading_value(&unpack))) {
+        state = STATE_OVERLOAD_BORDER_FAILED;
+    } else if (payment.signal_noise.enable) {
+        const int count = static_cast<int>(unpack.channel_count);
+        double *values = read_signal_noise(&head, &unpack);
+        if (values == nullptr && count > 0) {
+            state = STATE_UNPACK_FAILED;
+        } else {
+            if (!payment.try_set_signal_noise_results(values, count)) {
+                state = STATE_SIGNAL_NOISE_FAILED;
+            }
+            delete[] values;
+            if (!payment.try_set_voice_duration_result(get_filtered_duration(&head, &unpack))) {
+                state = STATE_VOICE_DURATION_FAILED;
+            }
+        }
+    }
+    free_unpack(&unpack);
+    return state;
+}
+
+inline Outcome literal_check(Session &session, const Bytes &content) {
+    Outcome outcome;
+    {
+        LogCapture log;
+        session.state = STATE_OK;
+        outcome.state = compose(*session.payment, content.data(), content.size());
+        session.state = outcome.state;
+        outcome.result = outcome.state == STATE_OK;
+        outcome.log = log.text();
+    }
+    outcome.slots = slots_of(session);
+    return outcome;
+}
+
+inline Outcome fast_check(Session &session, const Bytes &content) {
+    Outcome outcome;
+    {
+        LogCapture log;
+        outcome.result = v_check(&session, content.data(), content.size());
+        outcome.log = log.text();
+    }
+    outcome.state = session.state;
+    outcome.slots = slots_of(session);
+    return outcome;
+}
+
+inline std::string describe(const std::vector<Slot> &slots) {
+    std::ostringstream out;
+    for (const Slot &slot : slots) {
+        double value;
+        std::memcpy(&value, &slot.value_bits, sizeof value);
+        out << "  " << slot.name << " enable=" << slot.enable << " state=" << slot.state
+            << " value=" << value << " (0x" << std::hex << slot.value_bits << std::dec << ")"
+            << (slot.has_text ? " text=" + slot.text : std::string()) << "\n";
+    }
+    return out.str();
+}
+
+// Runs both on session and expects them indistinguishable; returns the fast outcome.
+inline Outcome expect_same(Session &session, const Bytes &content, const std::string &label) {
+    const Outcome literal = literal_check(session, content);
+    const Outcome fast = fast_check(session, content);
+    EXPECT_EQ(fast.result, literal.result) << label;
+    EXPECT_EQ(fast.state, literal.state) << label;
+    EXPECT_TRUE(fast.slots == literal.slots)
+        << label << "\nv_check:\n" << describe(fast.slots) << "composed:\n" << describe(literal.slots);
+    EXPECT_EQ(fast.log, literal.log) << label;
+    return fast;
+}
+
+// A live session from configuration text; destroyed with the object.
+class ScopedSession {
+public:
+    explicit ScopedSession(const std::string &configuration) {
+        std::memset(&session_, 0, sizeof session_);
+        created_ = v_create_session_from_memory(&session_, configuration.c_str());
+    }
+    ~ScopedSession() {
+        if (created_) v_destroy_session(&session_);
+    }
+    ScopedSession(const ScopedSession &) = delete;
+    ScopedSession &operator=(const ScopedSession &) = delete;
+
+    bool created() const { return created_; }
+    Session &get() { return session_; }
+    PrivateSession &payment() { return *session_.payment; }
+
+private:
+    Session session_;
+    bool created_ = false;
+};
+
+// Limits every recording passes, so each measurement runs and hands on to the next.
+inline std::string permissive_configuration() {
+    return R"({ "version": "all-steps",
+        "length": { "min": 0, "max": 2000000000 }, "duration": { "min": 0, "max": 1000000 },
+        "depth": { "min": 0, "max": 64 }, "channels": { "min": 0, "max": 64 },
+        "sample_rate": { "min": 0, "max": 400000 }, "telephony_border": { "value": -100000 },
+        "overload_border": { "value": 2.0 }, "signal_noise": { "value": -100000 },
+        "voice_duration": { "value": -1.0 } })";
+}
+
+}  // namespace differential
