@@ -141,9 +141,9 @@ TEST(Differential, GeneratedRecordingsAtEveryRate) {
     }
 }
 
-// Minutes-long recordings cross many resampler blocks; too slow for the sanitizer build.
+// Minutes-long recordings cross many resampler blocks. The sanitizer build, several times
+// slower, takes the first two.
 TEST(Differential, MinutesLongRecordings) {
-    if (kSanitized) GTEST_SKIP() << "minutes-long recordings only in the plain build";
     const Generated rows[] = {
         {44100, 1, Kind::voiced, 44100 * 190},
         {16000, 2, Kind::voiced, 16000 * 125},
@@ -154,6 +154,7 @@ TEST(Differential, MinutesLongRecordings) {
     ASSERT_TRUE(session.created());
     apply(session, kSwitches[0], "long.wav");
     for (const Generated &g : rows) {
+        if (kSanitized && &g - rows >= 2) break;
         differential::expect_same(session.get(),
                                   synthetic::recording(g.kind, g.rate, g.channels, g.frames, speech()),
                                   label(g));
