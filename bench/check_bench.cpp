@@ -20,6 +20,8 @@
 #include "sound.h"
 #include "synthetic_speech.h"
 
+#include <soxr.h>
+
 namespace {
 
 using Bytes = synthetic::Bytes;
@@ -191,6 +193,46 @@ void BM_PeakHeap(benchmark::State &state) {
     state.counters["x_decoded"] = static_cast<double>(peak) / decoded;
 }
 
+// Resampling a decoded recording to 8000 Hz: one soxr_process call over the whole signal, as
+// resampling was done before, against the block-fed resample_channels.
+template <bool whole_signal>
+void BM_Resample(benchmark::State &state) {
+    const Recording &r = recording(state.range(0), state.range(1), state.range(2));
+    Head head;
+    Unpack unpack;
+    if (!read_head(r.wav.data(), r.wav.size(), &head) || !read_unpack(&head, &unpack)) std::abort();
+    const uint64_t length =
+        static_cast<uint64_t>(unpack.frames * (8000.0 / head.sample_rate) + 0.5);
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        uint64_t produced = 0;
+        if (whole_signal) {
+            soxr_error_t error = nullptr;
+            const soxr_io_spec_t io_spec = soxr_io_spec(SOXR_FLOAT64_S, SOXR_FLOAT64_S);
+            soxr_t resampler = soxr_create(head.sample_rate, 8000, head.channels, &error, &io_spec,
+                                           nullptr, nullptr);
+            std::vector<std::vector<double>> out(unpack.channel_count, std::vector<double>(length));
+            std::vector<double *> outs;
+            for (auto &channel : out) outs.push_back(channel.data());
+            size_t done = 0;
+            soxr_process(resampler, unpack.payload, unpack.frames, nullptr, outs.data(), length, &done);
+            soxr_delete(resampler);
+            produced = done;
+        } else {
+            ResampledChannels low = resample_channels(unpack.payload, unpack.channel_count,
+                                                      unpack.frames, head.sample_rate, 8000);
+            produced = low.frames;
+            free_resampled(&low, unpack.channel_count);
+        }
+        benchmark::DoNotOptimize(produced);
+        state.SetIterationTime(seconds_since(start));
+    }
+    state.counters["s_per_audio_hour"] = benchmark::Counter(
+        r.seconds / 3600.0 * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    free_unpack(&unpack);
+}
+
 // rate, channels, seconds
 void shapes(benchmark::internal::Benchmark *b, bool long_ones) {
     for (const int seconds : {60, 600}) {
@@ -205,6 +247,8 @@ void shapes(benchmark::internal::Benchmark *b, bool long_ones) {
 BENCHMARK(BM_Floor)->Apply([](auto *b) { shapes(b, true); })->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Check)->Apply([](auto *b) { shapes(b, true); })->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Composed)->Apply([](auto *b) { shapes(b, false); })->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Resample, true)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_Resample, false)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_PeakHeap, false)->Args({44100, 2, 600})->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_PeakHeap, true)->Args({44100, 2, 600})->Iterations(1)->Unit(benchmark::kMillisecond);
 
