@@ -242,6 +242,10 @@ case_probe_run() {
   run 1 "$bin/probe_run"
   expect_out
   rm libvisara.so
+  # libcommon also looks beside itself for a library named without a folder: run with a copy of
+  # it that stands alone, so no libvisara.so can be found anywhere.
+  mkdir alone && cp "$bin/libcommon.so.1.2.5" alone/
+  export LD_LIBRARY_PATH=$work/alone
   run 1 "$bin/probe_run"
   expect_out
 }
