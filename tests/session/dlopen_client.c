@@ -1,5 +1,6 @@
 /* An outside C caller: it knows only the record layout and the exported names, loads the library
- * at run time and drives one session from creation to a second, refused destruction. */
+ * at run time and drives one session from creation, through its switches, to a second, refused
+ * destruction. */
 #include <dlfcn.h>
 #include <stdbool.h>
 #include <stdint.h>
@@ -58,6 +59,8 @@ int main(int argc, char **argv) {
     int (*destroy_code)(Record *);
     bool (*result)(Record *, Slot **);
     char *(*version)(Record *);
+    bool (*enable_property)(Record *, const char *, bool);
+    bool (*set_property)(Record *, const char *, const char *);
 
     if (argc != 2) {
         fprintf(stderr, "usage: %s <configuration file>\n", argv[0]);
@@ -73,6 +76,8 @@ int main(int argc, char **argv) {
     *(void **)&destroy_code = symbol(library, "voice_session_destroy");
     *(void **)&result = symbol(library, "v_result_session");
     *(void **)&version = symbol(library, "v_session_configuration_version");
+    *(void **)&enable_property = symbol(library, "v_enable_property");
+    *(void **)&set_property = symbol(library, "v_dbg_set_property");
     if (failures != 0) return 1;
 
     memset(&record, 0, sizeof record);
@@ -91,10 +96,34 @@ int main(int argc, char **argv) {
     }
     CHECK(count == sizeof chain / sizeof chain[0]);
 
+    /* Switches: known names answer true, anything else false, and each leaves state 0. The
+     * slots keep their enable copies until the next check resets them. */
+    record.state = 55;
+    CHECK(enable_property(&record, "voice_duration", false));
+    CHECK(record.state == 0);
+    CHECK(enable_property(&record, "overload_border", false));
+    record.state = 55;
+    CHECK(!enable_property(&record, "overload", true));
+    CHECK(record.state == 0);
+    CHECK(!enable_property(&record, "Duration", true));
+    CHECK(first->next->next->enable); /* "voice_duration" slot: copy from the last reset */
+    record.state = 55;
+    CHECK(set_property(&record, "processing_sound_name", "first.wav"));
+    CHECK(record.state == 0);
+    CHECK(set_property(&record, "processing_sound_name", "second.wav"));
+    CHECK(!set_property(&record, "processing_image_name", "x.jpg"));
+
     CHECK(destroy(&record));
     CHECK(record.state == 0 && record.payment == NULL && record.major == 0);
     CHECK(destroy_code(&record) == 8);
     CHECK(record.state == 101);
+    record.state = 55;
+    CHECK(!enable_property(&record, "duration", true));
+    CHECK(record.state == 101);
+    record.state = 55;
+    CHECK(!set_property(&record, "processing_sound_name", "x.wav"));
+    CHECK(record.state == 101);
+    CHECK(!enable_property(NULL, "duration", true));
 
     dlclose(library);
     if (failures == 0) puts("client ok");
