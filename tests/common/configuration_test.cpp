@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "libcommon.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 
 namespace {
+
+using test_support::LogCapture;
 
 // Records every callback as one text, in call order.
 struct Recorder {

@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include "libcommon.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using test_support::LogCapture;
 
 // A scratch directory with a regular file, an empty file, a link to the directory and a FIFO.
 class FilesTest : public ::testing::Test {

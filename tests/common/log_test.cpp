@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "libcommon.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 
 namespace {
+
+using test_support::LogCapture;
 
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;

@@ -6,9 +6,11 @@
 #include <dlfcn.h>
 
 #include "libcommon.h"
-#include "log_capture.h"
+#include "support/log_capture.h"
 
 namespace {
+
+using test_support::LogCapture;
 
 void *const kPoison = reinterpret_cast<void *>(0x1);
 

@@ -11,6 +11,7 @@
 
 #include "libcommon.h"
 #include "sound.h"
+#include "support/log_capture.h"
 
 // From sound_unit.cpp, which compiles the sound unit into the test binary.
 void resample_for_test(Head *head, Unpack *unpack, uint32_t rate);
@@ -60,38 +61,16 @@ private:
     Unpack unpack_;
 };
 
-// Everything logged while it lives, at every level.
-class LogCapture {
+// Everything logged while it lives, at every level, with a count of any piece of text.
+class LogCapture : public test_support::LogCapture {
 public:
-    LogCapture() : file_(std::tmpfile()) { log_init(LOG_DEBUG, file_, 0, 0); }
-    ~LogCapture() {
-        log_init(LOG_NOTICE, nullptr, 0, 0);
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    std::string text() const {
-        std::string result;
-        if (file_ == nullptr) return result;
-        std::fflush(file_);
-        std::rewind(file_);
-        char buffer[4096];
-        size_t read = 0;
-        while ((read = std::fread(buffer, 1, sizeof buffer, file_)) > 0) result.append(buffer, read);
-        std::fseek(file_, 0, SEEK_END);
-        return result;
-    }
-
+    // Occurrences of needle anywhere in the log, overlapping ones included.
     size_t count(const std::string &needle) const {
         const std::string all = text();
         size_t found = 0;
         for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++found;
         return found;
     }
-
-private:
-    FILE *file_;
 };
 
 // read_signal_noise as a vector, releasing the array; an empty vector also for null.

@@ -15,36 +15,13 @@
 #include "composed_check.h"
 #include "libcommon.h"
 #include "sonara.h"
+#include "support/log_capture.h"
 
 namespace differential {
 
 using Bytes = std::vector<unsigned char>;
 
-// libcommon's log into a temporary file while alive; the default logger afterwards.
-class LogCapture {
-public:
-    LogCapture() : file_(std::tmpfile()) { log_init(LOG_DEBUG, file_, 0, 0); }
-    ~LogCapture() {
-        log_init(LOG_NOTICE, nullptr, 0, 0);
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    std::string text() const {
-        std::string all;
-        if (file_ == nullptr) return all;
-        std::fflush(file_);
-        std::rewind(file_);
-        char buffer[4096];
-        size_t read = 0;
-        while ((read = std::fread(buffer, 1, sizeof buffer, file_)) > 0) all.append(buffer, read);
-        return all;
-    }
-
-private:
-    FILE *file_;
-};
+using test_support::LogCapture;
 
 struct Slot {
     std::string name;

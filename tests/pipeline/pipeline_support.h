@@ -13,6 +13,7 @@
 
 #include "libcommon.h"
 #include "sonara.h"
+#include "support/log_capture.h"
 
 namespace pipeline_test {
 
@@ -142,32 +143,7 @@ inline Bytes read_bytes(const std::string &path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Sends libcommon's log to a temporary file while alive, then restores the default logger.
-class LogCapture {
-public:
-    LogCapture() : file_(std::tmpfile()) { log_init(LOG_DEBUG, file_, 0, 0); }
-    ~LogCapture() {
-        log_init(LOG_NOTICE, nullptr, 0, 0);
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    std::string text() const {
-        std::string all;
-        if (file_ == nullptr) return all;
-        std::fflush(file_);
-        std::rewind(file_);
-        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) all.push_back(static_cast<char>(c));
-        std::fseek(file_, 0, SEEK_END);
-        return all;
-    }
-
-    bool contains(const std::string &piece) const { return text().find(piece) != std::string::npos; }
-
-private:
-    FILE *file_;
-};
+using test_support::LogCapture;
 
 // A session created from configuration text, destroyed with the object.
 class CheckedSession {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,45 +11,16 @@
 #include "private_session.h"
 #include "session.h"
 #include "sonara.h"
+#include "support/log_capture.h"
 
 // The two properties every configuration must carry, and nothing else.
 inline constexpr char kMinimalConfiguration[] =
     R"({ "signal_noise": { "value": 15 }, "overload_border": { "value": 0.5 } })";
 
-// Sends libcommon's log to a temporary file while alive, at the given minimum level, and
-// restores the default logger (level 3, standard error) afterwards.
-class LogCapture {
+// The shared capture, plus lookups by the "<LEVEL> <unit>:<line>: <message>" shape of a line.
+class LogCapture : public test_support::LogCapture {
 public:
-    explicit LogCapture(int level = LOG_DEBUG) : file_(std::tmpfile()) {
-        log_init(level, file_, 0, 0);
-    }
-    ~LogCapture() {
-        log_init(LOG_NOTICE, nullptr, 0, 0);
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    FILE *file() const { return file_; }
-
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        if (file_ == nullptr) return result;
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string line;
-        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) {
-            if (c == '\n') {
-                result.push_back(line);
-                line.clear();
-            } else {
-                line.push_back(static_cast<char>(c));
-            }
-        }
-        if (!line.empty()) result.push_back(line);
-        std::fseek(file_, 0, SEEK_END);
-        return result;
-    }
+    using test_support::LogCapture::LogCapture;
 
     // Position of the first line at or after `from` written at `level` ("ERROR") by `unit`
     // ("libsound.cpp") that contains `message`; -1 when there is none.
@@ -66,6 +36,7 @@ public:
         return -1;
     }
 
+    // The number of lines that contain message.
     int count(const std::string &message) const {
         int n = 0;
         for (const std::string &line : lines()) {
@@ -73,15 +44,6 @@ public:
         }
         return n;
     }
-
-    std::string text() const {
-        std::string joined;
-        for (const std::string &line : lines()) joined += line + "\n";
-        return joined;
-    }
-
-private:
-    FILE *file_;
 };
 
 // A live session created from configuration text; destroyed with the fixture.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "libcommon.h"
+#include "support/log_capture.h"
 
 namespace wav {
 
@@ -93,32 +94,7 @@ inline Bytes pcm16_file(const Format &format, const Bytes &samples) {
     return riff({fmt_chunk(format), data_chunk(samples)});
 }
 
-// Everything logged while it lives, from level 1 up.
-class LogCapture {
-public:
-    LogCapture() : file_(std::tmpfile()) { log_init(LOG_DEBUG, file_, 0, 0); }
-    ~LogCapture() {
-        log_init(LOG_NOTICE, nullptr, 0, 0);
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
-
-    std::string text() const {
-        if (file_ == nullptr) return {};
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string out;
-        char buffer[4096];
-        size_t read = 0;
-        while ((read = std::fread(buffer, 1, sizeof(buffer), file_)) > 0) out.append(buffer, read);
-        std::fseek(file_, 0, SEEK_END);
-        return out;
-    }
-
-private:
-    FILE *file_;
-};
+using test_support::LogCapture;
 
 // true when log holds a line "<level> sound.cpp:<line>: <message>".
 inline bool has_line(const std::string &log, const std::string &level, const std::string &message) {
