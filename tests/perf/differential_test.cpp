@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "differential.h"
+#include "support/wav_bytes.h"
 #include "synthetic_speech.h"
 
 namespace {
@@ -174,21 +175,10 @@ struct Odd {
 
 Bytes odd_wav(const Odd &odd) {
     Bytes out;
-    auto put = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    put(static_cast<uint32_t>(36 + odd.data_bytes), 4);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4);
-    put(1, 2);
-    put(odd.channels, 2);
-    put(odd.rate, 4);
-    put(16000, 4);  // byte rate: anything but 0 lets the header through
-    put(odd.block_align, 2);
-    put(odd.bits, 2);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    put(static_cast<uint32_t>(odd.data_bytes), 4);
+    // Byte rate 16000: anything but 0 lets the header through.
+    test_support::put_canonical_wav_header(
+        out, {odd.channels, odd.rate, 16000, odd.block_align, odd.bits,
+              static_cast<uint32_t>(odd.data_bytes)});
     synthetic::Noise noise(99);
     for (size_t i = 0; i < odd.data_bytes; ++i) {
         // Loud noise bytes in the first half, quiet in the second, so both classes show up.

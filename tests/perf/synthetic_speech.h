@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/wav_bytes.h"
+
 namespace synthetic {
 
 using Bytes = std::vector<unsigned char>;
@@ -89,32 +91,13 @@ inline std::vector<int16_t> make_frames(Kind kind, uint32_t rate, uint16_t chann
     return out;
 }
 
-inline void put16(Bytes &out, uint16_t v) {
-    out.push_back(static_cast<unsigned char>(v & 0xFF));
-    out.push_back(static_cast<unsigned char>(v >> 8));
-}
-
-inline void put32(Bytes &out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(v >> shift));
-}
-
 // A canonical 16-bit PCM WAV file of interleaved frames.
 inline Bytes wav(uint32_t rate, uint16_t channels, const std::vector<int16_t> &interleaved) {
     const uint32_t data_size = static_cast<uint32_t>(interleaved.size() * 2);
     Bytes out;
     out.reserve(44 + data_size);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    put32(out, 36 + data_size);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put32(out, 16);
-    put16(out, 1);
-    put16(out, channels);
-    put32(out, rate);
-    put32(out, rate * channels * 2u);
-    put16(out, static_cast<uint16_t>(channels * 2));
-    put16(out, 16);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    put32(out, data_size);
+    test_support::put_canonical_wav_header(
+        out, {channels, rate, rate * channels * 2u, static_cast<uint16_t>(channels * 2), 16, data_size});
     out.resize(44 + data_size);
     if (data_size != 0) std::memcpy(out.data() + 44, interleaved.data(), data_size);
     return out;

@@ -14,23 +14,11 @@
 #include "libcommon.h"
 #include "sonara.h"
 #include "support/log_capture.h"
+#include "support/wav_bytes.h"
 
 namespace pipeline_test {
 
 using Bytes = std::vector<unsigned char>;
-
-inline void put16(Bytes &out, uint16_t v) {
-    out.push_back(static_cast<unsigned char>(v & 0xFF));
-    out.push_back(static_cast<unsigned char>(v >> 8));
-}
-
-inline void put32(Bytes &out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(v >> shift));
-}
-
-inline void put_id(Bytes &out, const char *id) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(id[i]));
-}
 
 // The 'fmt ' fields of a canonical PCM header; each one can be bent to build a damaged file.
 struct Format {
@@ -50,19 +38,9 @@ inline Bytes wav(const Format &format, const Bytes &data) {
     const uint32_t byte_rate = format.byte_rate >= 0 ? static_cast<uint32_t>(format.byte_rate)
                                                      : format.sample_rate * block_align;
     Bytes out;
-    put_id(out, "RIFF");
-    put32(out, static_cast<uint32_t>(36 + data.size()));
-    put_id(out, "WAVE");
-    put_id(out, "fmt ");
-    put32(out, 16);
-    put16(out, 1);
-    put16(out, format.channels);
-    put32(out, format.sample_rate);
-    put32(out, byte_rate);
-    put16(out, block_align);
-    put16(out, format.bits_per_sample);
-    put_id(out, "data");
-    put32(out, static_cast<uint32_t>(data.size()));
+    test_support::put_canonical_wav_header(
+        out, {format.channels, format.sample_rate, byte_rate, block_align, format.bits_per_sample,
+              static_cast<uint32_t>(data.size())});
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
@@ -73,7 +51,7 @@ Bytes pcm16(size_t frames, unsigned channels, Sample sample) {
     Bytes out;
     out.reserve(frames * channels * 2);
     for (size_t i = 0; i < frames; ++i) {
-        for (unsigned c = 0; c < channels; ++c) put16(out, static_cast<uint16_t>(sample(i, c)));
+        for (unsigned c = 0; c < channels; ++c) test_support::put_le16(out, static_cast<uint16_t>(sample(i, c)));
     }
     return out;
 }

@@ -170,9 +170,9 @@ const Format extensible24{0xFFFE, 2, 48000, 24};
 // cbSize 22, 24 valid bits, front left and right, then the 16-byte sub-format identifier.
 Bytes extensible_tail() {
     Bytes tail;
-    wav::put_u16(tail, 22);
-    wav::put_u16(tail, 24);
-    wav::put_u32(tail, 3);
+    wav::put_le16(tail, 22);
+    wav::put_le16(tail, 24);
+    wav::put_le32(tail, 3);
     const unsigned char pcm_guid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0,
                                         0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
     tail.insert(tail.end(), pcm_guid, pcm_guid + 16);

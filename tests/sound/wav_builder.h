@@ -11,21 +11,15 @@
 
 #include "libcommon.h"
 #include "support/log_capture.h"
+#include "support/wav_bytes.h"
 
 namespace wav {
 
 using Bytes = std::vector<unsigned char>;
 
-inline void put_u16(Bytes &out, uint16_t value) {
-    out.push_back(static_cast<unsigned char>(value));
-    out.push_back(static_cast<unsigned char>(value >> 8));
-}
-
-inline void put_u32(Bytes &out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(value >> shift));
-}
-
-inline void put_id(Bytes &out, const char *id) { out.insert(out.end(), id, id + 4); }
+using test_support::put_fourcc;
+using test_support::put_le16;
+using test_support::put_le32;
 
 inline Bytes operator+(Bytes left, const Bytes &right) {
     left.insert(left.end(), right.begin(), right.end());
@@ -50,8 +44,8 @@ struct Format {
 // A chunk: identifier, declared size (the payload's by default) and payload, no pad byte.
 inline Bytes chunk(const char *id, const Bytes &payload, int64_t declared = -1) {
     Bytes out;
-    put_id(out, id);
-    put_u32(out, declared < 0 ? static_cast<uint32_t>(payload.size()) : static_cast<uint32_t>(declared));
+    put_fourcc(out, id);
+    put_le32(out, declared < 0 ? static_cast<uint32_t>(payload.size()) : static_cast<uint32_t>(declared));
     return out + payload;
 }
 
@@ -59,12 +53,12 @@ inline Bytes chunk(const char *id, const Bytes &payload, int64_t declared = -1) 
 // given declared size.
 inline Bytes fmt_chunk(const Format &format, uint32_t declared = 16, const Bytes &tail = {}) {
     Bytes body;
-    put_u16(body, format.audio_format);
-    put_u16(body, format.channels);
-    put_u32(body, format.sample_rate);
-    put_u32(body, format.rate());
-    put_u16(body, format.align());
-    put_u16(body, format.bits_per_sample);
+    put_le16(body, format.audio_format);
+    put_le16(body, format.channels);
+    put_le32(body, format.sample_rate);
+    put_le32(body, format.rate());
+    put_le16(body, format.align());
+    put_le16(body, format.bits_per_sample);
     return chunk("fmt ", body + tail, declared);
 }
 
@@ -77,15 +71,15 @@ inline Bytes riff(std::initializer_list<Bytes> chunks, const char *form = "WAVE"
     Bytes body;
     for (const Bytes &c : chunks) body = body + c;
     Bytes out;
-    put_id(out, "RIFF");
-    put_u32(out, static_cast<uint32_t>(body.size() + 4));
-    put_id(out, form);
+    put_fourcc(out, "RIFF");
+    put_le32(out, static_cast<uint32_t>(body.size() + 4));
+    put_fourcc(out, form);
     return out + body;
 }
 
 inline Bytes pcm16(std::initializer_list<int> samples) {
     Bytes out;
-    for (int s : samples) put_u16(out, static_cast<uint16_t>(static_cast<int16_t>(s)));
+    for (int s : samples) put_le16(out, static_cast<uint16_t>(static_cast<int16_t>(s)));
     return out;
 }
 
