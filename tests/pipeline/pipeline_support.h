@@ -14,6 +14,7 @@
 #include "libcommon.h"
 #include "sonara.h"
 #include "support/log_capture.h"
+#include "support/owned_session.h"
 #include "support/wav_bytes.h"
 
 namespace pipeline_test {
@@ -124,24 +125,13 @@ inline Bytes read_bytes(const std::string &path) {
 using test_support::LogCapture;
 
 // A session created from configuration text, destroyed with the object.
-class CheckedSession {
+class CheckedSession : public test_support::OwnedSession {
 public:
     explicit CheckedSession(const std::string &text) {
         created_ = v_create_session_from_memory(&session_, text.c_str());
     }
-    ~CheckedSession() {
-        if (session_.payment != nullptr) v_destroy_session(&session_);
-    }
-    CheckedSession(const CheckedSession &) = delete;
-    CheckedSession &operator=(const CheckedSession &) = delete;
 
-    bool created() const { return created_; }
-    Session &record() { return session_; }
     bool check(const Bytes &content) { return v_check(&session_, content.data(), content.size()); }
-
-private:
-    Session session_{};
-    bool created_ = false;
 };
 
 }  // namespace pipeline_test

@@ -48,20 +48,9 @@ std::vector<std::string> sample_files() {
 }
 
 // A session on the default configuration file.
-class FileSession {
+class FileSession : public test_support::OwnedSession {
 public:
     FileSession() { created_ = v_create_session(&session_, kConfiguration.c_str()); }
-    ~FileSession() {
-        if (session_.payment != nullptr) v_destroy_session(&session_);
-    }
-    FileSession(const FileSession &) = delete;
-    FileSession &operator=(const FileSession &) = delete;
-    bool created() const { return created_; }
-    Session &record() { return session_; }
-
-private:
-    Session session_{};
-    bool created_ = false;
 };
 
 TEST(SampleRecordings, EachGetsItsDocumentedVerdict) {

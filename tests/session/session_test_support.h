@@ -12,6 +12,7 @@
 #include "session.h"
 #include "sonara.h"
 #include "support/log_capture.h"
+#include "support/owned_session.h"
 
 // The two properties every configuration must carry, and nothing else.
 inline constexpr char kMinimalConfiguration[] =
@@ -47,23 +48,12 @@ public:
 };
 
 // A live session created from configuration text; destroyed with the fixture.
-class LiveSession {
+class LiveSession : public test_support::OwnedSession {
 public:
     explicit LiveSession(const char *configuration = kMinimalConfiguration) {
         created_ = v_create_session_from_memory(&session_, configuration);
     }
-    ~LiveSession() {
-        if (session_.payment != nullptr) v_destroy_session(&session_);
-    }
-    LiveSession(const LiveSession &) = delete;
-    LiveSession &operator=(const LiveSession &) = delete;
 
-    bool created() const { return created_; }
-    Session &record() { return session_; }
     PrivateSession &payment() { return *session_.payment; }
     SessionValue &slot(ResultSlot which) { return session_.payment->results[which]; }
-
-private:
-    Session session_{};
-    bool created_ = false;
 };
