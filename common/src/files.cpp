@@ -37,36 +37,28 @@ int read_whole_file(const char *path, unsigned char **data, size_t *size) {
     // The stat size is only a first guess: the file may change while it is read.
     size_t capacity = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
     auto *buffer = static_cast<unsigned char *>(std::malloc(capacity + 1));
-    if (buffer == nullptr) {
+    const auto fail = [&](int error) {
+        std::free(buffer);
         close(fd);
-        return ENOMEM;
-    }
+        return error;
+    };
+    if (buffer == nullptr) return fail(ENOMEM);
     size_t used = 0;
     for (;;) {
         if (used == capacity) {
-            // Probe for data past the expected end before growing.
+            // Probe for data past the expected end before growing, so a file of the expected
+            // size is read without reallocating.
             const size_t grown = capacity < 4096 ? 4096 : capacity * 2;
-            if (grown <= capacity) {
-                std::free(buffer);
-                close(fd);
-                return EFBIG;
-            }
+            if (grown <= capacity) return fail(EFBIG);
             unsigned char probe;
             const ssize_t got = read(fd, &probe, 1);
             if (got == 0) break;
             if (got < 0) {
                 if (errno == EINTR) continue;
-                const int error = errno;
-                std::free(buffer);
-                close(fd);
-                return error;
+                return fail(errno);
             }
             auto *bigger = static_cast<unsigned char *>(std::realloc(buffer, grown + 1));
-            if (bigger == nullptr) {
-                std::free(buffer);
-                close(fd);
-                return ENOMEM;
-            }
+            if (bigger == nullptr) return fail(ENOMEM);
             buffer = bigger;
             capacity = grown;
             buffer[used++] = probe;
@@ -76,10 +68,7 @@ int read_whole_file(const char *path, unsigned char **data, size_t *size) {
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            const int error = errno;
-            std::free(buffer);
-            close(fd);
-            return error;
+            return fail(errno);
         }
         used += static_cast<size_t>(got);
     }
