@@ -125,12 +125,13 @@ void BM_Floor(benchmark::State &state) {
     report(state, r, spent, 0.0);
 }
 
-// v_check, timed alone; the floor runs beside it in every iteration for the ratio.
-void BM_Check(benchmark::State &state) {
-    const Recording &r = recording(state.range(0), state.range(1), state.range(2));
-    Session session;
+// Times one run of a check, with the floor beside it in every iteration so load on the machine
+// falls on both alike; passes(run) tells whether the check passed as configured.
+template <typename Run, typename Passed>
+void time_against_floor(benchmark::State &state, const Recording &r, Run run, Passed passes,
+                        const char *failure) {
     benchmark::DoNotOptimize(floor_work(r.wav));
-    v_check(session.get(), r.wav.data(), r.wav.size());
+    run();
     double check = 0.0;
     double floor = 0.0;
     for (auto _ : state) {
@@ -138,13 +139,22 @@ void BM_Check(benchmark::State &state) {
         benchmark::DoNotOptimize(floor_work(r.wav));
         floor += seconds_since(start);
         start = Clock::now();
-        const bool passed = v_check(session.get(), r.wav.data(), r.wav.size());
+        const auto outcome = run();
         const double took = seconds_since(start);
-        if (!passed) state.SkipWithError("the check did not pass");
+        if (!passes(outcome)) state.SkipWithError(failure);
         state.SetIterationTime(took);
         check += took;
     }
     report(state, r, check, floor);
+}
+
+// v_check, timed alone; the floor runs beside it in every iteration for the ratio.
+void BM_Check(benchmark::State &state) {
+    const Recording &r = recording(state.range(0), state.range(1), state.range(2));
+    Session session;
+    time_against_floor(
+        state, r, [&] { return v_check(session.get(), r.wav.data(), r.wav.size()); },
+        [](bool passed) { return passed; }, "the check did not pass");
 }
 
 // The same check composed from the standalone measurements, each with its own copy, resampling
@@ -152,22 +162,10 @@ void BM_Check(benchmark::State &state) {
 void BM_Composed(benchmark::State &state) {
     const Recording &r = recording(state.range(0), state.range(1), state.range(2));
     Session session;
-    benchmark::DoNotOptimize(floor_work(r.wav));
-    differential::compose(*session.get()->payment, r.wav.data(), r.wav.size());
-    double composed = 0.0;
-    double floor = 0.0;
-    for (auto _ : state) {
-        Clock::time_point start = Clock::now();
-        benchmark::DoNotOptimize(floor_work(r.wav));
-        floor += seconds_since(start);
-        start = Clock::now();
-        const int32_t code = differential::compose(*session.get()->payment, r.wav.data(), r.wav.size());
-        const double took = seconds_since(start);
-        if (code != STATE_OK) state.SkipWithError("the composed check did not pass");
-        state.SetIterationTime(took);
-        composed += took;
-    }
-    report(state, r, composed, floor);
+    time_against_floor(
+        state, r,
+        [&] { return differential::compose(*session.get()->payment, r.wav.data(), r.wav.size()); },
+        [](int32_t code) { return code == STATE_OK; }, "the composed check did not pass");
 }
 
 // Peak heap of one check: only what is allocated during the call, against the decoded samples
