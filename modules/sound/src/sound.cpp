@@ -200,12 +200,35 @@ double decode_sample(const unsigned char *data, uint64_t data_size, uint64_t off
     return static_cast<double>(static_cast<int16_t>(static_cast<uint16_t>(low | (high << 8))));
 }
 
+// Below this rate the resampling to 8000 Hz would make more than 8 samples of each one.
+constexpr uint32_t lowest_bounded_rate = 1000;
+
 }  // namespace
+
+bool unpack_is_bounded(const Head *head) {
+    // Every standard 8-, 16-, 24- and 32-bit layout has at least one payload byte per sample,
+    // whatever the channel count; a header that claims more (sub-byte samples over many
+    // channels, channels that start outside their frame) would decode far more than it holds.
+    const uint64_t frames = head->data_size / head->block_align;
+    const uint64_t samples = frames * head->channels;
+    if (samples > head->data_size) {
+        LOG(LOG_WARN, "[unpack] %llu samples declared in %u payload bytes",
+            static_cast<unsigned long long>(samples), static_cast<unsigned>(head->data_size));
+        return false;
+    }
+    if (head->sample_rate != 0 && head->sample_rate < lowest_bounded_rate) {
+        LOG(LOG_WARN, "[unpack] Sample rate %u Hz is below %u Hz",
+            static_cast<unsigned>(head->sample_rate), static_cast<unsigned>(lowest_bounded_rate));
+        return false;
+    }
+    return true;
+}
 
 bool read_unpack(const Head *head, Unpack *unpack) {
     if (head == nullptr || unpack == nullptr) return false;
     std::memset(unpack, 0, sizeof(*unpack));
     if (head->block_align == 0) return false;
+    if (!unpack_is_bounded(head)) return false;
     if (head->data == nullptr && head->data_size != 0) return false;
 
     const uint64_t bytes_per_sample = head->bits_per_sample / 8;
