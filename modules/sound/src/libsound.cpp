@@ -7,6 +7,7 @@
 #include <new>
 
 #include "libcommon.h"
+#include "payload_analysis.h"
 #include "private_session.h"
 #include "session.h"
 #include "sonara.h"
@@ -233,18 +234,6 @@ namespace {
 
 constexpr double KIB_PER_BYTE = 0.0009765625;  // exactly 1/1024
 
-// Releases the call's decoded samples on every path once decoding has succeeded.
-class DecodedSamples {
-public:
-    explicit DecodedSamples(Unpack &unpack) : unpack_(unpack) {}
-    ~DecodedSamples() { free_unpack(&unpack_); }
-    DecodedSamples(const DecodedSamples &) = delete;
-    DecodedSamples &operator=(const DecodedSamples &) = delete;
-
-private:
-    Unpack &unpack_;
-};
-
 // Length and the header-level values, in order; the state code of the first failure, or 0.
 // Fills head on success.
 int32_t check_container(PrivateSession &payment, const unsigned char *content, size_t size,
@@ -271,26 +260,36 @@ int32_t check_container(PrivateSession &payment, const unsigned char *content, s
     return STATE_OK;
 }
 
-// The enabled measurements of a decoded recording; the state code that ends the check, or 0.
+// The measurements the session's switches ask for, so the check's walk over the payload makes
+// all of their passes at once.
+unsigned planned_measurements(const PrivateSession &payment) {
+    unsigned planned = 0;
+    if (payment.telephony_border.enable) planned |= PayloadAnalysis::telephony;
+    if (payment.overload_border.enable) planned |= PayloadAnalysis::overload;
+    if (payment.signal_noise.enable) {
+        planned |= PayloadAnalysis::signal_noise | PayloadAnalysis::voice_duration;
+    }
+    return planned;
+}
+
+// The enabled measurements of a decodable recording; the state code that ends the check, or 0.
 // The two borders stop at their failure; signal-to-noise and voice duration are both judged,
-// and a voice-duration failure outranks a signal-to-noise one. The detector-driven three share
-// one resampling and one detector pass.
-int32_t measure(PrivateSession &payment, Head &head, Unpack &unpack) {
-    VoiceAnalysis voice(&head, &unpack);
+// and a voice-duration failure outranks a signal-to-noise one.
+int32_t measure(PrivateSession &payment, const Head &head, PayloadAnalysis &analysis) {
     if (payment.telephony_border.enable &&
-        !payment.try_set_telephony_border_result(voice.telephony_border())) {
+        !payment.try_set_telephony_border_result(analysis.telephony_border())) {
         return STATE_TELEPHONY_BORDER_FAILED;
     }
     if (payment.overload_border.enable &&
-        !payment.try_set_overload_border_result(get_overloading_value(&unpack))) {
+        !payment.try_set_overload_border_result(analysis.overloading_value())) {
         return STATE_OVERLOAD_BORDER_FAILED;
     }
     if (!payment.signal_noise.enable) {
         return STATE_OK;
     }
     // A header's channel count is 16-bit, so it always fits.
-    const int count = static_cast<int>(unpack.channel_count);
-    std::unique_ptr<double[]> values(voice.signal_noise());
+    const int count = static_cast<int>(head.channels);
+    std::unique_ptr<double[]> values(analysis.signal_noise_values());
     if (values == nullptr && count > 0) {
         return STATE_UNPACK_FAILED;  // its working memory could not be allocated
     }
@@ -299,7 +298,7 @@ int32_t measure(PrivateSession &payment, Head &head, Unpack &unpack) {
         state = STATE_SIGNAL_NOISE_FAILED;
     }
     values.reset();
-    if (!payment.try_set_voice_duration_result(voice.filtered_duration())) {
+    if (!payment.try_set_voice_duration_result(analysis.filtered_duration())) {
         state = STATE_VOICE_DURATION_FAILED;
     }
     return state;
@@ -313,12 +312,12 @@ int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t 
     if (container_state != STATE_OK) {
         return container_state;
     }
-    Unpack unpack{};
-    if (!read_unpack(&head, &unpack)) {
-        return STATE_UNPACK_FAILED;  // read_unpack released what it had allocated
+    // Refuses what decoding refuses; the payload is then read in place, never decoded whole.
+    PayloadAnalysis analysis(head, planned_measurements(payment));
+    if (!analysis.ready()) {
+        return STATE_UNPACK_FAILED;
     }
-    const DecodedSamples release(unpack);
-    return measure(payment, head, unpack);
+    return measure(payment, head, analysis);
 }
 
 }  // namespace

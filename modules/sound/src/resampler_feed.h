@@ -1,0 +1,66 @@
+// libsoxr fed in blocks: the one loop every resampling of the library runs, whether the input
+// is a decoded array or decoded from the payload block by block, and wherever the output goes.
+#pragma once
+
+#include <soxr.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+// Input frames per soxr_process call. libsoxr is far faster fed in blocks than handed a long
+// signal at once, and a stream fed in pieces comes out sample for sample the same.
+constexpr uint64_t resample_block_frames = 65536;
+
+namespace {
+
+// Samples per channel that resampling frames from rate from to rate to yields, rounded to the
+// nearest; false when the count would not fit in 64 bits.
+inline bool resampled_length(uint64_t frames, uint32_t from, uint32_t to, uint64_t *length) {
+    const double wanted = static_cast<double>(frames) * (to / static_cast<double>(from)) + 0.5;
+    if (!(wanted < 18446744073709551616.0)) {  // 2^64
+        *length = 0;
+        return false;
+    }
+    *length = static_cast<uint64_t>(wanted);
+    return true;
+}
+
+}  // namespace
+
+// A resampler of separate channels of doubles from rate from to rate to; null when libsoxr
+// can't make one (the feed then reports its error).
+soxr_t create_resampler(uint32_t from, uint32_t to, unsigned channels);
+
+// Where one soxr_process call reads and writes: a pointer per channel to the block's input,
+// and to room for at most room output samples per channel.
+struct FeedStep {
+    soxr_cbufs_t in;
+    void **out;
+    size_t room;
+};
+
+// Feeds frames input frames to resampler in blocks of resample_block_frames, never asking for
+// more than output_length samples per channel in all. prepare(consumed, block, produced,
+// remaining) names the buffers of the next call; deliver(made) is told what it produced. The
+// error text of a failed call, or null; produced counts the samples delivered per channel.
+template <typename Prepare, typename Deliver>
+const char *feed_in_blocks(soxr_t resampler, uint64_t frames, uint64_t output_length,
+                           Prepare &&prepare, Deliver &&deliver, uint64_t *produced) {
+    *produced = 0;
+    const char *error = nullptr;
+    uint64_t consumed = 0;
+    do {
+        const uint64_t block = std::min(frames - consumed, resample_block_frames);
+        const FeedStep step = prepare(consumed, block, *produced, output_length - *produced);
+        size_t used = 0;
+        size_t made = 0;
+        error = soxr_process(resampler, step.in, block, &used, step.out, step.room, &made);
+        if (error != nullptr) break;
+        deliver(made);
+        consumed += used;
+        *produced += made;
+        if (used == 0 && made == 0) break;  // nothing moves any more
+    } while (consumed < frames);
+    return error;
+}
