@@ -1,17 +1,12 @@
 #include "payload_analysis.h"
 
 #include <algorithm>
-#include <cmath>
 #include <new>
 
 #include "clipping_histogram.h"
 #include "resampler_feed.h"
 
 namespace {
-
-// Room for what one resampler call can hand back beyond its block's share: the filter's
-// delay comes out in the first calls.
-constexpr uint64_t output_slack = 4096;
 
 template <typename T>
 std::unique_ptr<T[]> allocate(uint64_t count) {
@@ -30,17 +25,7 @@ PayloadAnalysis::PayloadAnalysis(const Head &head, unsigned planned) : head_(hea
     frames_ = head_.data_size / head_.block_align;
     planned_passes_ = passes_for(planned);
 
-    // One call's output: a block's worth at the resampling ratio and the slack, never more
-    // than the whole resampled channel.
-    output_room_ = 1;
-    uint64_t output_length = 0;
-    if (head_.sample_rate != 0 &&
-        resampled_length(frames_, head_.sample_rate, detector_rate, &output_length)) {
-        const double per_block = std::ceil(static_cast<double>(resample_block_frames) *
-                                           detector_rate / head_.sample_rate);
-        output_room_ = std::max<uint64_t>(
-            1, std::min(output_length, static_cast<uint64_t>(per_block) + output_slack));
-    }
+    output_room_ = one_channel_output_room(frames_, head_.sample_rate, detector_rate);
     input_ = allocate<double>(resample_block_frames);
     output_ = allocate<double>(output_room_);
     counters_ = allocate<unsigned long>(SampleHistogram::counter_count);
@@ -134,30 +119,15 @@ void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFr
     // With no detector only the first channel is resampled, for the error text it may give:
     // every channel's resampler fails alike.
     if ((passes & resampled_pass) != 0 && (resampled != nullptr || channel == 0)) {
-        const char *error = nullptr;
-        uint64_t output_length = 0;
-        if (head_.sample_rate == 0) {
-            error = "input sample rate is 0";
-        } else if (!resampled_length(frames_, head_.sample_rate, detector_rate, &output_length)) {
-            error = "out of memory";  // no array would hold the resampled channels
-        } else {
-            soxr_t resampler = create_resampler(head_.sample_rate, detector_rate, 1);
-            const void *in[] = {input_.get()};
-            void *out[] = {output_.get()};
-            uint64_t produced = 0;
-            error = feed_in_blocks(
-                resampler, frames_, output_length,
-                [&](uint64_t consumed, uint64_t block, uint64_t, uint64_t remaining) {
-                    decode_channel(&head_, channel, consumed, block, input_.get());
-                    take(consumed, block);
-                    return FeedStep{in, out, static_cast<size_t>(std::min(remaining, output_room_))};
-                },
-                [&](size_t made) {
-                    if (resampled != nullptr) resampled->push(output_.get(), made);
-                },
-                &produced);
-            soxr_delete(resampler);
-        }
+        const char *error = resample_one_channel(
+            frames_, head_.sample_rate, detector_rate, input_.get(), output_.get(), output_room_,
+            [&](uint64_t first, uint64_t count) {
+                decode_channel(&head_, channel, first, count, input_.get());
+                take(first, count);
+            },
+            [&](const double *samples, size_t made) {
+                if (resampled != nullptr) resampled->push(samples, made);
+            });
         if (channel == 0) resampled_.resample_error = error;
     }
     if (counting || decoded != nullptr) {

@@ -28,6 +28,10 @@ inline bool resampled_length(uint64_t frames, uint32_t from, uint32_t to, uint64
 
 }  // namespace
 
+// The texts the resampling of a channel fails with before libsoxr is reached.
+constexpr const char resample_error_rate_zero[] = "input sample rate is 0";
+constexpr const char resample_error_memory[] = "out of memory";
+
 // A resampler of separate channels of doubles from rate from to rate to; null when libsoxr
 // can't make one (the feed then reports its error).
 soxr_t create_resampler(uint32_t from, uint32_t to, unsigned channels);
@@ -62,5 +66,39 @@ const char *feed_in_blocks(soxr_t resampler, uint64_t frames, uint64_t output_le
         *produced += made;
         if (used == 0 && made == 0) break;  // nothing moves any more
     } while (consumed < frames);
+    return error;
+}
+
+// Output room resample_one_channel needs for frames input frames from rate from to rate to:
+// one block's worth at the ratio, with slack for what the filter holds back at first, and never
+// more than the whole resampled channel. At least 1.
+uint64_t one_channel_output_room(uint64_t frames, uint32_t from, uint32_t to);
+
+// One channel resampled from rate from to rate to exactly as resample_channels resamples each
+// of its channels: a resampler of its own, the same blocks, the same calls, the same limit on
+// the output; libsoxr works on every channel apart, so the samples come out the same bit for
+// bit. decode(first, count) fills input with the channel's frames first to first + count - 1
+// (input holds resample_block_frames); deliver(output, made) gets what each call produced
+// (output holds output_room, from one_channel_output_room). The error text, or null.
+template <typename Decode, typename Deliver>
+const char *resample_one_channel(uint64_t frames, uint32_t from, uint32_t to, double *input,
+                                 double *output, uint64_t output_room, Decode &&decode,
+                                 Deliver &&deliver) {
+    if (from == 0) return resample_error_rate_zero;
+    uint64_t output_length = 0;
+    // Where all channels are resampled at once, no array could hold this channel.
+    if (!resampled_length(frames, from, to, &output_length)) return resample_error_memory;
+    soxr_t resampler = create_resampler(from, to, 1);
+    const void *in[] = {input};
+    void *out[] = {output};
+    uint64_t produced = 0;
+    const char *error = feed_in_blocks(
+        resampler, frames, output_length,
+        [&](uint64_t consumed, uint64_t block, uint64_t, uint64_t remaining) {
+            decode(consumed, block);
+            return FeedStep{in, out, static_cast<size_t>(std::min(remaining, output_room))};
+        },
+        [&](size_t made) { deliver(static_cast<const double *>(output), made); }, &produced);
+    soxr_delete(resampler);
     return error;
 }

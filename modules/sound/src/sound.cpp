@@ -347,7 +347,7 @@ ResampledChannels resample_channels(double *const *input, uint64_t channels, uin
                                     uint32_t from, uint32_t to) {
     ResampledChannels result{nullptr, 0, nullptr};
     if (from == 0) {
-        result.error = "input sample rate is 0";
+        result.error = resample_error_rate_zero;
         return result;
     }
     uint64_t output_length = 0;
@@ -361,7 +361,7 @@ ResampledChannels resample_channels(double *const *input, uint64_t channels, uin
     const void **in = new (std::nothrow) const void *[channels == 0 ? 1 : channels];
     void **out = new (std::nothrow) void *[channels == 0 ? 1 : channels];
     if (output == nullptr || in == nullptr || out == nullptr) {
-        result.error = "out of memory";
+        result.error = resample_error_memory;
         // The output arrays, when they were made, go back to the caller as what was produced.
         result.channels = output;
     } else {
