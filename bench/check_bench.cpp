@@ -14,7 +14,7 @@
 #include <tuple>
 #include <vector>
 
-#include "counting_allocator.h"
+#include "support/counting_allocator.h"
 #include "composed_check.h"
 #include "fvad.h"
 #include "sound.h"

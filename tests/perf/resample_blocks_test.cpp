@@ -57,7 +57,7 @@ TEST(BlockFedResampler, MatchesOneWholeSignalCall) {
     ASSERT_FALSE(speech.empty());
     const uint64_t block = resample_block_frames;
     std::vector<Row> rows;
-    for (const uint32_t rate : {8000u, 11025u, 16000u, 22050u, 44100u, 48000u, 96000u}) {
+    for (const uint32_t rate : {1000u, 7999u, 8000u, 11025u, 16000u, 22050u, 44100u, 48000u, 96000u}) {
         for (const uint16_t channels : {uint16_t{1}, uint16_t{2}}) {
             // Nothing, under a frame, either side of one and of several blocks, and a minute.
             for (const uint64_t frames : {uint64_t{0}, uint64_t{1}, uint64_t{79}, block - 1, block,

@@ -19,8 +19,8 @@ soxr_t create_resampler(uint32_t from, uint32_t to, unsigned channels) {
 uint64_t one_channel_output_room(uint64_t frames, uint32_t from, uint32_t to) {
     uint64_t output_length = 0;
     if (from == 0 || !resampled_length(frames, from, to, &output_length)) return 1;
-    const double per_block =
-        std::ceil(static_cast<double>(resample_block_frames) * to / static_cast<double>(from));
+    const double per_block = std::ceil(static_cast<double>(resample_block_frames_for(from, to)) *
+                                       to / static_cast<double>(from));
     return std::max<uint64_t>(
         1, std::min(output_length, static_cast<uint64_t>(per_block) + output_slack));
 }

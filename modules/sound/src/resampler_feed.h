@@ -8,9 +8,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// Input frames per soxr_process call. libsoxr is far faster fed in blocks than handed a long
-// signal at once, and a stream fed in pieces comes out sample for sample the same.
+// Input frames per soxr_process call when the rate goes down. libsoxr is far faster fed in
+// blocks than handed a long signal at once, and a stream fed in pieces comes out sample for
+// sample the same.
 constexpr uint64_t resample_block_frames = 65536;
+
+// Input frames per call from rate from to rate to: resample_block_frames, or fewer when the
+// rate goes up, so one call never makes much more than resample_block_frames samples.
+inline uint64_t resample_block_frames_for(uint32_t from, uint32_t to) {
+    if (from == 0 || from >= to) return resample_block_frames;
+    return std::max<uint64_t>(1, resample_block_frames * from / to);
+}
 
 namespace {
 
@@ -44,18 +52,19 @@ struct FeedStep {
     size_t room;
 };
 
-// Feeds frames input frames to resampler in blocks of resample_block_frames, never asking for
+// Feeds frames input frames to resampler in blocks of block_frames, never asking for
 // more than output_length samples per channel in all. prepare(consumed, block, produced,
 // remaining) names the buffers of the next call; deliver(made) is told what it produced. The
 // error text of a failed call, or null; produced counts the samples delivered per channel.
 template <typename Prepare, typename Deliver>
-const char *feed_in_blocks(soxr_t resampler, uint64_t frames, uint64_t output_length,
-                           Prepare &&prepare, Deliver &&deliver, uint64_t *produced) {
+const char *feed_in_blocks(soxr_t resampler, uint64_t frames, uint64_t block_frames,
+                           uint64_t output_length, Prepare &&prepare, Deliver &&deliver,
+                           uint64_t *produced) {
     *produced = 0;
     const char *error = nullptr;
     uint64_t consumed = 0;
     do {
-        const uint64_t block = std::min(frames - consumed, resample_block_frames);
+        const uint64_t block = std::min(frames - consumed, block_frames);
         const FeedStep step = prepare(consumed, block, *produced, output_length - *produced);
         size_t used = 0;
         size_t made = 0;
@@ -78,7 +87,7 @@ uint64_t one_channel_output_room(uint64_t frames, uint32_t from, uint32_t to);
 // of its channels: a resampler of its own, the same blocks, the same calls, the same limit on
 // the output; libsoxr works on every channel apart, so the samples come out the same bit for
 // bit. decode(first, count) fills input with the channel's frames first to first + count - 1
-// (input holds resample_block_frames); deliver(output, made) gets what each call produced
+// (input holds resample_block_frames_for(from, to)); deliver(output, made) gets what each call produced
 // (output holds output_room, from one_channel_output_room). The error text, or null.
 template <typename Decode, typename Deliver>
 const char *resample_one_channel(uint64_t frames, uint32_t from, uint32_t to, double *input,
@@ -93,7 +102,7 @@ const char *resample_one_channel(uint64_t frames, uint32_t from, uint32_t to, do
     void *out[] = {output};
     uint64_t produced = 0;
     const char *error = feed_in_blocks(
-        resampler, frames, output_length,
+        resampler, frames, resample_block_frames_for(from, to), output_length,
         [&](uint64_t consumed, uint64_t block, uint64_t, uint64_t remaining) {
             decode(consumed, block);
             return FeedStep{in, out, static_cast<size_t>(std::min(remaining, output_room))};

@@ -367,7 +367,7 @@ ResampledChannels resample_channels(double *const *input, uint64_t channels, uin
     } else {
         uint64_t produced = 0;
         result.error = feed_in_blocks(
-            resampler, frames, output_length,
+            resampler, frames, resample_block_frames_for(from, to), output_length,
             [&](uint64_t consumed, uint64_t, uint64_t made_so_far, uint64_t remaining) {
                 for (uint64_t c = 0; c < channels; ++c) {
                     in[c] = input[c] + consumed;
