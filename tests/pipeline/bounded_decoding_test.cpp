@@ -52,6 +52,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Two channels in one-byte frames: twice as many samples as bytes.
         Hostile{"stereo_in_one_byte_frames", {2, 16000, 16, 32000, 1}, 2 << 20,
                 "4194304 samples declared in 2097152 payload bytes"},
+        // Many channels of one sample each: the resampler's fixed state per channel would
+        // dwarf the file.
+        Hostile{"many_channels_of_one_sample", {29441, 16000, 8, -1, -1}, 29441,
+                "29441 channels in 29441 payload bytes: fewer than 16384 bytes each"},
+        Hostile{"thirty_three_short_channels", {33, 16000, 16, -1, -1}, 33 * 16000,
+                "33 channels in 528000 payload bytes: fewer than 16384 bytes each"},
         // Four-bit samples over two channels.
         Hostile{"sub_byte_stereo", {2, 16000, 4, 16000, 1}, 64000,
                 "128000 samples declared in 64000 payload bytes"},
@@ -66,6 +72,7 @@ TEST(BoundedDecoding, StandardLayoutsStillDecode) {
     const Format layouts[] = {
         {1, 8000, 8},   {2, 8000, 8},   {1, 16000, 16}, {2, 16000, 16}, {6, 48000, 16},
         {1, 22050, 24}, {2, 44100, 24}, {1, 16000, 32}, {8, 48000, 32}, {1, 1000, 16},
+        {32, 8000, 8},  {64, 16000, 16},
     };
     CheckedSession session(kRequiredOnly);
     ASSERT_TRUE(session.created());
@@ -74,7 +81,7 @@ TEST(BoundedDecoding, StandardLayoutsStillDecode) {
                      " bits at " + std::to_string(format.sample_rate) + " Hz");
         const size_t block = format.channels * (format.bits_per_sample / 8);
         LogCapture log;
-        session.check(wav(format, Bytes(block * format.sample_rate / 4, 0x10)));
+        session.check(wav(format, Bytes(block * format.sample_rate, 0x10)));  // one second
         EXPECT_NE(session.record().state, STATE_UNPACK_FAILED) << log.text();
         EXPECT_FALSE(log.contains("[unpack]")) << log.text();
     }

@@ -220,6 +220,12 @@ SampleLayout layout_of(const Head *head) {
 // Below this rate the resampling to 8000 Hz would make more than 8 samples of each one.
 constexpr uint32_t lowest_bounded_rate = 1000;
 
+// The resampler keeps a fixed state for every channel, from about 80 KB at common rates to about
+// 600 KB for absurd ones, and takes up to ~13 ms to set it up. Up to this many channels that is
+// a small constant; beyond it each channel must bring enough payload to pay for its state.
+constexpr uint32_t channels_without_minimum = 32;
+constexpr uint64_t payload_bytes_per_extra_channel = 16384;
+
 }  // namespace
 
 bool unpack_is_bounded(const Head *head) {
@@ -231,6 +237,13 @@ bool unpack_is_bounded(const Head *head) {
     if (samples > head->data_size) {
         LOG(LOG_WARN, "[unpack] %llu samples declared in %u payload bytes",
             static_cast<unsigned long long>(samples), static_cast<unsigned>(head->data_size));
+        return false;
+    }
+    if (head->channels > channels_without_minimum &&
+        head->data_size / head->channels < payload_bytes_per_extra_channel) {
+        LOG(LOG_WARN, "[unpack] %u channels in %u payload bytes: fewer than %u bytes each",
+            static_cast<unsigned>(head->channels), static_cast<unsigned>(head->data_size),
+            static_cast<unsigned>(payload_bytes_per_extra_channel));
         return false;
     }
     if (head->sample_rate != 0 && head->sample_rate < lowest_bounded_rate) {

@@ -34,9 +34,11 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head);
 // Copies every field but data and name, which become null.
 void copy_head(Head *destination, const Head *source);
 
-// true when decoding head's payload costs work and memory in proportion to its bytes: at most
-// one sample per payload byte, and a sample rate that the 8000 Hz measurements multiply at most
-// 8-fold (rate 0 is let through: resampling reports it). false logs why, once.
+// true when decoding and measuring head's payload costs work and memory in proportion to its
+// bytes: at most one sample per payload byte, beyond 32 channels at least 16 KiB of payload per
+// channel (the resampler's state per channel is fixed), and a sample rate that the 8000 Hz
+// measurements multiply at most 8-fold (rate 0 is let through: resampling reports it). false
+// logs why, once.
 bool unpack_is_bounded(const Head *head);
 // true when the payload head points at can be decoded: a frame size, a header
 // unpack_is_bounded accepts (which logs why not) and the payload itself.
