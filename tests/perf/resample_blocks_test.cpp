@@ -12,6 +12,12 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 struct Reference {
     std::vector<std::vector<double>> channels;  // the whole output buffer, zero tail included
     uint64_t produced = 0;
@@ -58,6 +64,9 @@ TEST(BlockFedResampler, MatchesOneWholeSignalCall) {
     const uint64_t block = resample_block_frames;
     std::vector<Row> rows;
     for (const uint32_t rate : {1000u, 7999u, 8000u, 11025u, 16000u, 22050u, 44100u, 48000u, 96000u}) {
+        // The rates under 8000 Hz, fed in smaller blocks, are for the plain build: the sanitizer
+        // build, many times slower, keeps to the others.
+        if (kSanitized && rate < 8000) continue;
         for (const uint16_t channels : {uint16_t{1}, uint16_t{2}}) {
             // Nothing, under a frame, either side of one and of several blocks, and a minute.
             for (const uint64_t frames : {uint64_t{0}, uint64_t{1}, uint64_t{79}, block - 1, block,
@@ -119,8 +128,10 @@ TEST(BlockFedResampler, OneChannelAtATimeMatchesAllChannelsAtOnce) {
     for (const uint32_t rate : {1000u, 7999u, 8000u, 11025u, 16000u, 22050u, 32000u, 44100u,
                                 48000u, 88200u, 96000u, 176400u, 192000u}) {
         for (const uint16_t channels : {uint16_t{2}, uint16_t{3}}) {
+            // Thirty seconds in the plain build; five, still many blocks, under the sanitizers.
+            const uint64_t longest = uint64_t{rate} * (kSanitized ? 5 : 30);
             for (const uint64_t frames : {uint64_t{0}, uint64_t{1}, uint64_t{79}, block - 1, block,
-                                          block + 1, 3 * block + 17, uint64_t{rate} * 30}) {
+                                          block + 1, 3 * block + 17, longest}) {
                 rows.push_back({rate, channels, frames});
             }
         }
