@@ -37,34 +37,34 @@ double histogram_clipping_coefficient(const unsigned long *histogram, uint64_t b
 
 void SampleHistogram::clear() {
     // Only the bins between the extremes were ever counted in.
-    if (!empty_) {
-        std::memset(counts_ + (smallest_ + 32768), 0,
-                    static_cast<size_t>(largest_ - smallest_ + 1) * sizeof(unsigned long));
+    if (count_ != 0) {
+        const Extremes extremes = extremes_of();
+        std::memset(counts_ + extremes.smallest, 0,
+                    static_cast<size_t>(extremes.largest - extremes.smallest + 1) *
+                        sizeof(unsigned long));
     }
-    smallest_ = 0;
-    largest_ = 0;
-    empty_ = true;
+    count_ = 0;
 }
 
 void SampleHistogram::add(const double *samples, uint64_t count) {
-    if (count == 0) return;
-    int32_t smallest = empty_ ? INT32_MAX : smallest_;
-    int32_t largest = empty_ ? INT32_MIN : largest_;
-    for (uint64_t i = 0; i < count; ++i) {
-        const int32_t value = static_cast<int32_t>(samples[i]);
-        ++counts_[value + 32768];
-        smallest = std::min(smallest, value);
-        largest = std::max(largest, value);
-    }
-    smallest_ = smallest;
-    largest_ = largest;
-    empty_ = false;
+    for (uint64_t i = 0; i < count; ++i) ++counts_[static_cast<int32_t>(samples[i]) + 32768];
+    count_ += count;
+}
+
+SampleHistogram::Extremes SampleHistogram::extremes_of() const {
+    // The smallest and largest values are the first and last bins counted in.
+    uint64_t smallest = 0;
+    while (counts_[smallest] == 0) ++smallest;
+    uint64_t largest = counter_count - 1;
+    while (counts_[largest] == 0) --largest;
+    return {smallest, largest};
 }
 
 double SampleHistogram::clipping_coefficient() const {
-    if (empty_) return 0.0;
-    const uint64_t bins = static_cast<uint64_t>(largest_ - smallest_) + 1;
-    return histogram_clipping_coefficient(counts_ + (smallest_ + 32768), bins);
+    if (count_ == 0) return 0.0;
+    const Extremes extremes = extremes_of();
+    return histogram_clipping_coefficient(counts_ + extremes.smallest,
+                                          extremes.largest - extremes.smallest + 1);
 }
 
 double smallest_coefficient(const double *coefficients, uint64_t count) {

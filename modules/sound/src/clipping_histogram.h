@@ -27,10 +27,15 @@ public:
     double clipping_coefficient() const;
 
 private:
+    struct Extremes {
+        uint64_t smallest;  // counter indices, value + 32768
+        uint64_t largest;
+    };
+    // Only with something counted.
+    Extremes extremes_of() const;
+
     unsigned long *counts_;
-    int32_t smallest_ = 0;
-    int32_t largest_ = 0;
-    bool empty_ = true;
+    uint64_t count_ = 0;
 };
 
 // The smallest of count (at least one) coefficients, the first of equals.

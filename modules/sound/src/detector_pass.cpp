@@ -6,13 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-int16_t to_frame_sample(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 32767.0) return INT16_MAX;
-    if (value <= -32768.0) return INT16_MIN;
-    return static_cast<int16_t>(static_cast<int32_t>(value));
-}
-
 void fill_frame(int16_t *frame, const double *samples, uint32_t length) {
     std::memset(frame, 0, length * sizeof(int16_t));
     for (uint32_t i = 0; i < length; ++i) frame[i] = to_frame_sample(samples[i]);

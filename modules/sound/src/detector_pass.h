@@ -2,6 +2,7 @@
 // signal, cut and classified in order, with the figures the measurements read of each channel.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "fvad.h"
@@ -14,7 +15,12 @@ constexpr uint32_t detector_frame_length = (detector_rate * frame_milliseconds) 
 
 // A sample as the detector sees it: truncated toward zero and held inside the 16-bit range,
 // so a resampled overshoot such as 32768.7 stays at the top instead of wrapping to the bottom.
-int16_t to_frame_sample(double value);
+inline int16_t to_frame_sample(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 32767.0) return INT16_MAX;
+    if (value <= -32768.0) return INT16_MIN;
+    return static_cast<int16_t>(static_cast<int32_t>(value));
+}
 void fill_frame(int16_t *frame, const double *samples, uint32_t length);
 
 // A detector in the measurements' mode at rate; null (nothing left allocated) when it can't
