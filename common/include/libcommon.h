@@ -60,8 +60,10 @@ typedef struct ConfigurationCallbacks {
     void *user;
 } ConfigurationCallbacks;
 
-/* Reads a JSON configuration and reports its members in document order. false (with a
- * level-5 log line) when the file can't be read or the text is refused. */
+/* Reads a JSON configuration and reports its members in document order, then the SHA-256 of the
+ * exact bytes read. false (with a level-5 log line) when the file can't be read or the text is
+ * refused, among others when anything but whitespace follows the JSON value: a NUL byte too,
+ * which only a file can hold, as text from memory ends at its first NUL. */
 bool configuration_read_file(const char *path, const ConfigurationCallbacks *callbacks);
 bool configuration_read_memory(const char *text, const ConfigurationCallbacks *callbacks);
 
