@@ -27,8 +27,8 @@ void log_log(int level, const char *file, int line, const char *fmt, ...)
 int log_init(int level, void *target, int reserved1, int reserved2);
 
 /* A text that came from outside (a configuration's member names, its version), made fit for one
- * log line: control characters (C0, DEL and C1) are written as \n, \r, \t, \xHH or \u00HH and a
- * backslash as \\, so the text can't start a forged line; at most LOG_TEXT_LIMIT bytes of the
+ * log line: control characters (C0, DEL and C1) and bytes that are no UTF-8 are written as \n,
+ * \r, \t, \xHH or \u00HH and a backslash as \\, so the text can't start a forged line; at most LOG_TEXT_LIMIT bytes of the
  * escaped form are kept, never splitting an escape or a UTF-8 character, and a text that was cut
  * ends with LOG_TEXT_CUT_MARK. Only as much of the text is read as is written. Returns
  * buffer->text; a null text gives "(null)". */
