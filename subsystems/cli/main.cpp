@@ -1,6 +1,7 @@
 // sonara: checks archives of WAV recordings through libsonara. The first subcommand, check,
 // walks files and folders, checks each file on one session per worker thread and writes one
 // record per file, in sorted path order, as text, JSON Lines or CSV.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -89,8 +90,20 @@ unsigned online_processors() {
     return count > 0 ? static_cast<unsigned>(count) : 1u;
 }
 
+// Every check allocates and frees buffers of a few to some tens of MiB. By default glibc hands
+// many of them back to the kernel and maps them anew for the next file, and the page faults cost
+// a third of the run time (more with two workers faulting at once). Kept in the heap instead, a
+// worker reuses them: at most the trim threshold plus the top pad stay allocated per arena
+// between files, a constant; buffers above the mapping threshold are still returned at once.
+void keep_check_buffers_in_the_heap() {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    mallopt(M_TOP_PAD, 64 << 20);
+}
+
 int run_check(CheckOptions options) {
     log_init(options.log_level, nullptr, 0, 0);
+    keep_check_buffers_in_the_heap();
     if (!options.files_from.empty() && !read_path_list(options.files_from, options.paths)) {
         warn("cannot read the path list " + escape_control(options.files_from));
         return EXIT_USAGE;
