@@ -37,15 +37,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/sonara.1 DESTINATION ${CMAKE_INSTALL_MA
 # pkg-config: prefix relative to the .pc file, so an install under any --prefix works.
 file(RELATIVE_PATH SONARA_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" SONARA_PC_TO_PREFIX "${SONARA_PC_TO_PREFIX}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/libsonara.pc.in ${CMAKE_BINARY_DIR}/libsonara.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/libsonara.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/libsonara.pc.in ${PROJECT_BINARY_DIR}/libsonara.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/libsonara.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(EXPORT libsonaraTargets NAMESPACE libsonara:: DESTINATION ${SONARA_INSTALL_CMAKEDIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/libsonaraConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/libsonaraConfig.cmake
+  ${PROJECT_BINARY_DIR}/libsonaraConfig.cmake
   INSTALL_DESTINATION ${SONARA_INSTALL_CMAKEDIR}
   PATH_VARS SONARA_INSTALL_DATADIR)
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/libsonaraConfigVersion.cmake
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/libsonaraConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/libsonaraConfig.cmake ${CMAKE_BINARY_DIR}/libsonaraConfigVersion.cmake
+install(FILES ${PROJECT_BINARY_DIR}/libsonaraConfig.cmake ${PROJECT_BINARY_DIR}/libsonaraConfigVersion.cmake
   DESTINATION ${SONARA_INSTALL_CMAKEDIR})

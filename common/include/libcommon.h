@@ -26,6 +26,19 @@ void log_log(int level, const char *file, int line, const char *fmt, ...)
 /* Minimum level to write, and target: a FILE* (null: standard error). Returns 0. */
 int log_init(int level, void *target, int reserved1, int reserved2);
 
+/* A text that came from outside (a configuration's member names, its version), made fit for one
+ * log line: control characters (C0, DEL and C1) and bytes that are no UTF-8 are written as \n,
+ * \r, \t, \xHH or \u00HH and a backslash as \\, so the text can't start a forged line; at most LOG_TEXT_LIMIT bytes of the
+ * escaped form are kept, never splitting an escape or a UTF-8 character, and a text that was cut
+ * ends with LOG_TEXT_CUT_MARK. Only as much of the text is read as is written. Returns
+ * buffer->text; a null text gives "(null)". */
+#define LOG_TEXT_LIMIT 200
+#define LOG_TEXT_CUT_MARK "[cut]"
+typedef struct LogText {
+    char text[LOG_TEXT_LIMIT + sizeof(LOG_TEXT_CUT_MARK)];
+} LogText;
+const char *log_text(LogText *buffer, const char *text);
+
 /* ---- Configuration ---------------------------------------------------------------------- */
 
 typedef void (*configuration_number_callback)(void *user, const char *name, int i_value,
@@ -47,8 +60,10 @@ typedef struct ConfigurationCallbacks {
     void *user;
 } ConfigurationCallbacks;
 
-/* Reads a JSON configuration and reports its members in document order. false (with a
- * level-5 log line) when the file can't be read or the text is refused. */
+/* Reads a JSON configuration and reports its members in document order, then the SHA-256 of the
+ * exact bytes read. false (with a level-5 log line) when the file can't be read or the text is
+ * refused, among others when anything but whitespace follows the JSON value: a NUL byte too,
+ * which only a file can hold, as text from memory ends at its first NUL. */
 bool configuration_read_file(const char *path, const ConfigurationCallbacks *callbacks);
 bool configuration_read_memory(const char *text, const ConfigurationCallbacks *callbacks);
 

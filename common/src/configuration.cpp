@@ -116,14 +116,26 @@ public:
                 ++column;
             }
         }
+        refused_ = true;
+        if (value_closed_) {
+            // The parser's position counts the offending byte itself.
+            const size_t offset = position > 0 ? position - 1 : 0;
+            LOG(LOG_ERROR,
+                "configuration syntax error at line %zu, column %zu: content after the JSON value "
+                "at byte offset %zu",
+                line, column, offset);
+            return false;
+        }
         const char *message = error.what();
         // Drop the parser's "[json.exception...] " tag and its own position, given above.
         if (const char *bracket = std::strstr(message, "] "); bracket != nullptr) message = bracket + 2;
         if (std::strncmp(message, "parse error at line ", 20) == 0) {
             if (const char *colon = std::strstr(message, ": "); colon != nullptr) message = colon + 2;
         }
-        LOG(LOG_ERROR, "configuration syntax error at line %zu, column %zu: %s", line, column, message);
-        refused_ = true;
+        // The parser quotes the text it last read, which may be long or hold anything.
+        LogText safe;
+        LOG(LOG_ERROR, "configuration syntax error at line %zu, column %zu: %s", line, column,
+            log_text(&safe, message));
         return false;
     }
 
@@ -142,13 +154,17 @@ private:
     }
 
     bool wrong_type(const char *key, const char *expected) {
-        LOG(LOG_ERROR, "configuration refused: %s.%s must be %s", member_.c_str(), key, expected);
+        LogText member, entry_key;
+        LOG(LOG_ERROR, "configuration refused: %s.%s must be %s", log_text(&member, member_.c_str()),
+            log_text(&entry_key, key), expected);
         refused_ = true;
         return false;
     }
 
     void ignore_member(const char *shape) {
-        LOG(LOG_NOTICE, "configuration member \"%s\" ignored: %s is not an entry", member_.c_str(), shape);
+        LogText member;
+        LOG(LOG_NOTICE, "configuration member \"%s\" ignored: %s is not an entry",
+            log_text(&member, member_.c_str()), shape);
     }
 
     // A non-number scalar value.
@@ -200,6 +216,7 @@ private:
 
     bool close() {
         --depth_;
+        if (depth_ == 0) value_closed_ = true;
         if (depth_ == 1 && entry_open_) {
             entry_open_ = false;
             return finish_entry();
@@ -216,16 +233,17 @@ private:
             return true;
         }
         if (enable_wrong_type_) return wrong_type("enable", "a boolean");
+        LogText safe_name;
         if (min_.present != max_.present) {
-            LOG(LOG_ERROR, "configuration refused: %s has \"%s\" without \"%s\"", name,
-                min_.present ? "min" : "max", min_.present ? "max" : "min");
+            LOG(LOG_ERROR, "configuration refused: %s has \"%s\" without \"%s\"",
+                log_text(&safe_name, name), min_.present ? "min" : "max", min_.present ? "max" : "min");
             refused_ = true;
             return false;
         }
         if (min_.present) {
             if (callbacks_.range != nullptr &&
                 callbacks_.range(callbacks_.user, name, min_.i, min_.d, max_.i, max_.d, enable_) == -1) {
-                LOG(LOG_ERROR, "configuration refused: entry %s was rejected", name);
+                LOG(LOG_ERROR, "configuration refused: entry %s was rejected", log_text(&safe_name, name));
                 refused_ = true;
                 return false;
             }
@@ -239,6 +257,7 @@ private:
     const char *text_;
     size_t size_;
     bool refused_ = false;
+    bool value_closed_ = false;  // the top-level value has ended: only whitespace may follow
     int depth_ = 0;
     std::string member_;     // current member of the top-level object
     bool entry_open_ = false;
@@ -266,6 +285,13 @@ bool read_text(const char *text, size_t size, const ConfigurationCallbacks *call
         LOG(LOG_ERROR, "configuration refused: null callbacks record");
         return false;
     }
+    // The parser takes a NUL byte for the end of the text and would accept whatever follows it;
+    // a text read from memory ends at its first NUL, so only a file can hold one.
+    if (const void *nul = std::memchr(text, '\0', size); nul != nullptr) {
+        LOG(LOG_ERROR, "configuration refused: a NUL byte at byte offset %zu",
+            static_cast<size_t>(static_cast<const char *>(nul) - text));
+        return false;
+    }
     try {
         Walker walker(*callbacks, text, size);
         const bool parsed = json::sax_parse(text, text + size, &walker);
@@ -274,7 +300,8 @@ bool read_text(const char *text, size_t size, const ConfigurationCallbacks *call
             return false;
         }
     } catch (const std::exception &error) {
-        LOG(LOG_ERROR, "configuration refused: %s", error.what());
+        LogText safe;
+        LOG(LOG_ERROR, "configuration refused: %s", log_text(&safe, error.what()));
         return false;
     }
     char hash[65];

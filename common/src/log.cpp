@@ -86,3 +86,74 @@ extern "C" int log_init(int level, void *target, int /*reserved1*/, int /*reserv
     g_min_level.store(level, std::memory_order_relaxed);
     return 0;
 }
+
+namespace {
+
+// Bytes in the UTF-8 sequence that lead starts, or 0 when lead can't start one.
+size_t utf8_length(unsigned char lead) {
+    if (lead >= 0xc2 && lead <= 0xdf) return 2;
+    if (lead >= 0xe0 && lead <= 0xef) return 3;
+    if (lead >= 0xf0 && lead <= 0xf4) return 4;
+    return 0;
+}
+
+}  // namespace
+
+extern "C" const char *log_text(LogText *buffer, const char *text) {
+    static const char kNull[] = "(null)";
+    if (buffer == nullptr) return kNull;
+    if (text == nullptr) {
+        std::memcpy(buffer->text, kNull, sizeof kNull);
+        return buffer->text;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    const auto *in = reinterpret_cast<const unsigned char *>(text);
+    size_t used = 0;
+    bool cut = false;
+    while (*in != 0) {
+        // One unit of output: an escape, one whole UTF-8 character or one plain byte.
+        char unit[8];
+        size_t length = 0;
+        size_t consumed = 1;
+        const unsigned char c = in[0];
+        const size_t sequence = utf8_length(c);
+        bool whole = sequence > 0;
+        for (size_t k = 1; whole && k < sequence; ++k) whole = (in[k] & 0xc0) == 0x80;
+        if (c == '\\') {
+            unit[length++] = '\\';
+            unit[length++] = '\\';
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            unit[length++] = '\\';
+            unit[length++] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+        } else if (c == 0xc2 && in[1] >= 0x80 && in[1] <= 0x9f) {  // a C1 control, U+0080..U+009F
+            std::memcpy(unit, "\\u00", 4);
+            length = 4;
+            unit[length++] = kHex[in[1] >> 4];
+            unit[length++] = kHex[in[1] & 0x0f];
+            consumed = 2;
+        } else if (whole) {
+            std::memcpy(unit, in, sequence);
+            length = consumed = sequence;
+        } else if (c < 0x20 || c >= 0x7f) {  // other controls, DEL, bytes outside UTF-8
+            unit[length++] = '\\';
+            unit[length++] = 'x';
+            unit[length++] = kHex[c >> 4];
+            unit[length++] = kHex[c & 0x0f];
+        } else {
+            unit[length++] = static_cast<char>(c);
+        }
+        if (used + length > LOG_TEXT_LIMIT) {
+            cut = true;
+            break;
+        }
+        std::memcpy(buffer->text + used, unit, length);
+        used += length;
+        in += consumed;
+    }
+    if (cut) {
+        std::memcpy(buffer->text + used, LOG_TEXT_CUT_MARK, sizeof LOG_TEXT_CUT_MARK);
+    } else {
+        buffer->text[used] = '\0';
+    }
+    return buffer->text;
+}

@@ -106,4 +106,53 @@ TEST(Log, ConcurrentWritersProduceWholeLines) {
     EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
 }
 
+TEST(LogText, EscapesControlsAndCutsAtTheLimit) {
+    const std::string a199(199, 'a');
+    const std::string a200(200, 'a');
+    const std::string cut = LOG_TEXT_CUT_MARK;
+    struct Case {
+        const char *what;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"plain", "duration", "duration"},
+        {"line breaks and tab", "a\nb\r\tc", "a\\nb\\r\\tc"},
+        {"other C0 controls and DEL", "\x01\x1b[31m\x7f", "\\x01\\x1b[31m\\x7f"},
+        {"backslash doubled, so an escape can't be faked", "a\\nb", "a\\\\nb"},
+        {"C1 control", "x\xc2\x85y", "x\\u0085y"},
+        {"UTF-8 kept", "длина €", "длина €"},
+        {"bytes outside UTF-8", "\xff\xc0\xd0", "\\xff\\xc0\\xd0"},
+        {"exactly at the limit", a200, a200},
+        {"one byte over", a200 + "b", a200 + cut},
+        {"an escape is not split", a199 + "\n", a199 + cut},
+        {"a character is not split", a199 + "д", a199 + cut},
+        {"a character fits the last two bytes", std::string(198, 'a') + "д", std::string(198, 'a') + "д"},
+        {"escapes fill the limit", std::string(50, '\x01'), [] {
+             std::string all;
+             for (int k = 0; k < 50; ++k) all += "\\x01";
+             return all;
+         }()},
+    };
+    for (const Case &c : cases) {
+        LogText buffer;
+        const char *written = log_text(&buffer, c.text.c_str());
+        EXPECT_EQ(written, buffer.text) << c.what;
+        EXPECT_EQ(std::string(written), c.expected) << c.what;
+    }
+    LogText buffer;
+    EXPECT_STREQ(log_text(&buffer, nullptr), "(null)");
+}
+
+TEST(LogText, KeepsOneLogCallOneLine) {
+    LogCapture capture(LOG_DEBUG);
+    LogText safe;
+    const std::string hostile = "x\nERROR forged.cpp:1: " + std::string(100000, 'y');
+    LOG(LOG_ERROR, "name '%s'", log_text(&safe, hostile.c_str()));
+    const auto lines = lines_of(capture.text());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_LT(lines[0].size(), 300u);
+    EXPECT_NE(lines[0].find("'x\\nERROR forged.cpp:1: yyy"), std::string::npos) << lines[0];
+}
+
 }  // namespace

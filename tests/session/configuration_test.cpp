@@ -188,4 +188,30 @@ TEST(ReadConfiguration, WholeConfigurations) {
     }
 }
 
+TEST(ReadConfiguration, ARefusedNameIsLoggedEscapedAndBounded) {
+    struct Case {
+        const char *what;
+        std::string name_json;  // as written in the configuration
+        std::string logged;     // as it appears in the level-5 line
+    };
+    const Case cases[] = {
+        {"an escaped newline", "x\\nERROR libsound.cpp:1: forged", "x\\nERROR libsound.cpp:1: forged"},
+        {"a huge name", std::string(100000, 'n'), std::string(LOG_TEXT_LIMIT, 'n') + LOG_TEXT_CUT_MARK},
+    };
+    for (const Case &c : cases) {
+        const std::string configuration =
+            R"({"signal_noise": {"value": 15}, "overload_border": {"value": 0.5}, ")" + c.name_json +
+            R"(": {"min": 5, "max": 1}})";
+        LogCapture log(LOG_ERROR);
+        LiveSession live(configuration.c_str());
+        EXPECT_FALSE(live.created()) << c.what;
+        const std::string wrong = "Wrong configuration '" + c.logged + "' : minimum value greater than maximum";
+        EXPECT_GE(log.find("ERROR", "session_helper.cpp", wrong), 0) << c.what << "\n" << log.text().substr(0, 600);
+        for (const std::string &line : log.lines()) {
+            EXPECT_NE(line.rfind("ERROR libsound.cpp:1:", 0), 0u) << "a forged line\n" << log.text();
+            EXPECT_LT(line.size(), 400u) << c.what;
+        }
+    }
+}
+
 }  // namespace

@@ -11,7 +11,9 @@
 
 #include "picture.h"
 #include "libcommon.h"
+#include "payment_layout.h"
 #include "picture_bytes.h"
+#include "support/log_capture.h"
 #include "visara.h"
 
 namespace fs = std::filesystem;
@@ -241,8 +243,10 @@ TEST_F(PhotoSessionTest, CreationFailuresLeaveNoSession) {
 }
 
 TEST_F(PhotoSessionTest, InvalidRecordsAreRefusedEverywhere) {
-    // A blank record, a destroyed one, and one whose payment is not a photo session.
-    uint64_t foreign[8] = {0x112233};
+    // A blank record, a destroyed one, and one whose payment is not a photo session: the photo
+    // magic in its first bytes, where the validity test no longer looks, and a block as large
+    // as either library's payment object, so the test reads inside it.
+    uint64_t foreign[(PAYMENT_MAGIC_OFFSET + 8) / 8] = {PHOTO_PAYMENT_MAGIC};
     struct Case {
         const char *label;
         void *payment;
@@ -351,6 +355,43 @@ TEST_F(PhotoSessionTest, MissingOrSwitchedOffRangesPassAnyValue) {
     EXPECT_TRUE(i_check(&session, tall.data(), tall.size()));
     EXPECT_FALSE(i_enable_property(&session, "depth", false));
     EXPECT_FALSE(i_enable_property(&session, nullptr, false));
+}
+
+TEST_F(PhotoSessionTest, ReversedRangesAreRefusedUnlessSwitchedOff) {
+    struct Case {
+        const char *label;
+        const char *entry;  // one more member of the configuration
+        bool created;
+        const char *name;  // named in the level-5 line when refused
+    } cases[] = {
+        {"equal ends", R"("width": {"min": 5, "max": 5})", true, nullptr},
+        {"reversed", R"("width": {"min": 10, "max": 5})", false, "width"},
+        {"reversed only below one unit", R"("length": {"min": 1.5, "max": 1.2})", false, "length"},
+        {"reversed under another name", R"("depth": {"min": 2, "max": 1})", false, "depth"},
+        {"reversed but switched off", R"("height": {"min": 10, "max": 5, "enable": false})", true,
+         nullptr},
+    };
+    for (const Case &c : cases) {
+        std::string path = dir.write("ranges.json", std::string(R"({"version": "r", )") + c.entry + "}");
+        std::memset(&session, 0, sizeof(session));
+        test_support::LogCapture log(LOG_DEBUG);
+        EXPECT_EQ(i_create_session(&session, path.c_str()), c.created) << c.label;
+        if (c.created) {
+            EXPECT_EQ(session.state, STATE_OK) << c.label;
+            EXPECT_EQ(log.text().find("ERROR"), std::string::npos) << c.label << "\n" << log.text();
+            EXPECT_TRUE(i_destroy_session(&session)) << c.label;
+            continue;
+        }
+        EXPECT_EQ(session.state, STATE_BAD_CONFIGURATION) << c.label;
+        EXPECT_EQ(session.payment, nullptr) << c.label;
+        const std::string wrong = "ERROR visara.cpp:";
+        const std::string message =
+            std::string("Wrong configuration '") + c.name + "' : minimum value greater than maximum";
+        bool found = false;
+        for (const std::string &line : log.lines())
+            found = found || (line.rfind(wrong, 0) == 0 && line.find(message) != std::string::npos);
+        EXPECT_TRUE(found) << c.label << "\n" << log.text();
+    }
 }
 
 TEST_F(PhotoSessionTest, DebugPropertyAcceptsOnlyTheProcessingImageName) {

@@ -3,17 +3,18 @@
 // and judges each picture's length, width and height into a chain of three result slots.
 #include "visara.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "libcommon.h"
+#include "payment_layout.h"
 #include "picture.h"
 
 namespace {
 
-constexpr uint32_t photo_magic = 0x1a2b3c;
 constexpr int32_t version_major = 1;
 constexpr int32_t version_minor = 2;
 constexpr int32_t version_patch = 5;
@@ -36,7 +37,6 @@ enum ResultSlot { slot_length, slot_width, slot_height, slot_count };
 constexpr const char *slot_names[slot_count] = {"length", "width", "height"};
 
 struct PhotoSession {
-    uint32_t magic = photo_magic;  // first member: the validity test reads it through payment
     PhotoRange ranges[slot_count];
     char *version = nullptr;
     char *hash = nullptr;
@@ -47,7 +47,6 @@ struct PhotoSession {
         std::free(version);
         std::free(hash);
         std::free(processing_image_name);
-        magic = 0;
     }
 
     void init_result() {
@@ -72,9 +71,26 @@ struct PhotoSession {
     }
 };
 
-PhotoSession *photo_of(Session *session) {
-    return reinterpret_cast<PhotoSession *>(session->payment);
+// What hangs on Session.payment: the session, then its magic at the offset where libsonara
+// keeps its own (payment_layout.h). Either library handed the other's record then reads the
+// other's magic, inside the other's object, and refuses it.
+struct PhotoPayment {
+    PhotoSession session;
+    unsigned char reserved[PAYMENT_MAGIC_OFFSET - sizeof(PhotoSession)] = {};
+    uint32_t magic = PHOTO_PAYMENT_MAGIC;
+
+    ~PhotoPayment() { magic = 0; }
+};
+static_assert(sizeof(PhotoSession) < PAYMENT_MAGIC_OFFSET, "the photo session outgrew its place");
+static_assert(offsetof(PhotoPayment, magic) == PAYMENT_MAGIC_OFFSET);
+static_assert(sizeof(PhotoPayment) >= PAYMENT_MAGIC_OFFSET + sizeof(uint32_t));
+static_assert(PHOTO_PAYMENT_MAGIC != SOUND_PAYMENT_MAGIC);
+
+PhotoPayment *payment_of(Session *session) {
+    return reinterpret_cast<PhotoPayment *>(session->payment);
 }
+
+PhotoSession *photo_of(Session *session) { return &payment_of(session)->session; }
 
 int slot_by_name(const char *name) {
     if (name == nullptr) return -1;
@@ -98,7 +114,18 @@ struct Reading {
     bool out_of_memory;
 };
 
-int read_range(void *user, const char *name, int i_min, double, int i_max, double, bool enable) {
+int read_range(void *user, const char *name, int i_min, double d_min, int i_max, double d_max,
+               bool enable) {
+    // A reversed range is refused whatever its name, and with it the configuration, as the
+    // sound library does; a disabled one is never judged and loads as given.
+    if (enable && (i_min > i_max || static_cast<float>(d_min) > static_cast<float>(d_max))) {
+        LogText safe_name;  // the name comes from the configuration text
+        LOG(LOG_ERROR, "Wrong configuration '%s' : minimum value greater than maximum",
+            log_text(&safe_name, name != nullptr ? name : ""));
+        LOG(LOG_DEBUG, "i_min %d, d_min %lf, i_max %d, d_max %lf, enable %d", i_min, d_min, i_max,
+            d_max, 1);
+        return -1;
+    }
     auto *reading = static_cast<Reading *>(user);
     int slot = slot_by_name(name);
     if (slot >= 0) reading->photo->ranges[slot] = {i_min, i_max, enable, true};
@@ -152,8 +179,9 @@ bool check_valid_session(Session *session) {
         return false;
     }
     uint32_t magic = 0;
-    std::memcpy(&magic, session->payment, sizeof(magic));
-    if (magic != photo_magic) {
+    std::memcpy(&magic, reinterpret_cast<const unsigned char *>(session->payment) + PAYMENT_MAGIC_OFFSET,
+                sizeof(magic));
+    if (magic != PHOTO_PAYMENT_MAGIC) {
         LOG(LOG_ERROR, "Photo session is damaged");
         session->state = STATE_BAD_SESSION;
         return false;
@@ -188,17 +216,17 @@ bool i_create_session(Session *session, const char *path) {
     std::memcpy(session->vendor, vendor_name, sizeof(vendor_name));
 
     char *source = configuration_source(path);
-    auto *photo = source != nullptr ? new (std::nothrow) PhotoSession : nullptr;
-    bool read = photo != nullptr && read_configuration(photo, source);
+    auto *payment = source != nullptr ? new (std::nothrow) PhotoPayment : nullptr;
+    bool read = payment != nullptr && read_configuration(&payment->session, source);
     std::free(source);
     if (!read) {
-        if (photo == nullptr) LOG(LOG_ERROR, "Out of memory while creating a photo session");
-        delete photo;
+        if (payment == nullptr) LOG(LOG_ERROR, "Out of memory while creating a photo session");
+        delete payment;
         session->state = STATE_BAD_CONFIGURATION;
         return false;
     }
-    photo->init_result();
-    session->payment = reinterpret_cast<PrivateSession *>(photo);
+    payment->session.init_result();
+    session->payment = reinterpret_cast<PrivateSession *>(payment);
     return true;
 }
 
@@ -212,7 +240,7 @@ bool i_destroy_session(Session *session) {
     LOG(LOG_INFO, "Photo session destroy");
     if (!check_valid_session(session)) return false;
     session->state = STATE_OK;
-    delete photo_of(session);
+    delete payment_of(session);
     session->payment = nullptr;
     std::memset(session, 0, SESSION_VERSION_BLOCK_SIZE);
     return true;

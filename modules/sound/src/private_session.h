@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "payment_layout.h"
 #include "session_types.h"
 
 // An inclusive integer range. The maximum comes first.
@@ -43,7 +44,7 @@ enum ResultSlot {
     RESULT_SLOT_COUNT
 };
 
-constexpr uint32_t PRIVATE_SESSION_MAGIC = 0x112233;
+constexpr uint32_t PRIVATE_SESSION_MAGIC = SOUND_PAYMENT_MAGIC;
 constexpr size_t VERSION_TEXT_SIZE = 20;
 constexpr size_t HASH_TEXT_SIZE = 256;
 
@@ -107,3 +108,14 @@ struct PrivateSession : PrivateSessionConfiguration {
 
     uint32_t magic;
 };
+
+// The photo library's object keeps its own magic where this one keeps `magic` (see
+// payment_layout.h), so each library refuses the other's record without reading outside it.
+// offsetof over a derived class is conditionally supported; GCC and clang give the plain offset.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+static_assert(offsetof(PrivateSession, magic) == PAYMENT_MAGIC_OFFSET,
+              "payment_layout.h must give the offset of PrivateSession::magic");
+#pragma GCC diagnostic pop
+static_assert(sizeof(PrivateSession) >= PAYMENT_MAGIC_OFFSET + sizeof(uint32_t));
+static_assert(PRIVATE_SESSION_MAGIC != PHOTO_PAYMENT_MAGIC);

@@ -106,8 +106,9 @@ int PrivateSession::set_range(const char *name, int i_min, double d_min, int i_m
                               bool enable) {
     // The order test comes first, so a reversed range is refused whatever its name.
     if (enable && (i_min > i_max || static_cast<float>(d_min) > static_cast<float>(d_max))) {
+        LogText safe_name;  // the name comes from the configuration text
         LOG(LOG_ERROR, "Wrong configuration '%s' : minimum value greater than maximum",
-            name != nullptr ? name : "");
+            log_text(&safe_name, name != nullptr ? name : ""));
         LOG(LOG_DEBUG, "i_min %d, d_min %lf, i_max %d, d_max %lf, enable %d", i_min, d_min, i_max,
             d_max, 1);
         return -1;
