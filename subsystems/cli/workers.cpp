@@ -1,6 +1,7 @@
 #include "workers.h"
 
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -27,7 +28,16 @@ void check_in_order(const std::vector<Input> &inputs, std::vector<std::unique_pt
                 if (next >= count) return;
                 index = next++;
             }
-            FileReport report = checker.check(inputs[index]);
+            FileReport report;
+            try {
+                report = checker.check(inputs[index]);
+            } catch (const std::exception &error) {
+                // Out of memory while copying the results out: this file is reported as not
+                // checked, and the run goes on.
+                report = FileReport{};
+                report.path = inputs[index].path;
+                report.error = std::string("not checked: ") + error.what();
+            }
             {
                 const std::lock_guard lock(mutex);
                 done[index] = std::move(report);
