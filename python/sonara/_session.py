@@ -3,12 +3,14 @@
 from __future__ import annotations
 
 import ctypes
+import errno
 import io
 import math
 import os
+import stat
 import threading
 from types import MappingProxyType, TracebackType
-from typing import BinaryIO, Optional, Union
+from typing import BinaryIO, Callable, Optional, Union
 
 from ._library import Library, SessionRecord, SessionValue, SonaraError, library
 from ._logs import LogRecordLine, logs
@@ -93,7 +95,7 @@ class Session:
         self._lock = threading.Lock()
         self._live = False
 
-    def _create(self, create: "callable[[Library], int]", source: Optional[str]) -> None:  # type: ignore[valid-type]
+    def _create(self, create: Callable[[Library], int], source: Optional[str]) -> None:
         code, lines = logs.around_creation(lambda: create(self._lib))
         if code != 0:
             raise ConfigurationError(code, lines, source)
@@ -205,7 +207,7 @@ class Session:
         ``source`` is the file's content (``bytes``, ``bytearray``, a ``memoryview``), a path
         (``str`` or ``os.PathLike``; not ``bytes``, which is content), or a file opened in
         binary mode, read from its position to the end. A missing or unreadable file raises
-        the ``OSError`` of reading it.
+        the ``OSError`` of reading it, and so does a path that is not a regular file.
         """
         return self._run(self._lib.v_check, source)
 
@@ -265,6 +267,25 @@ def _channel_values(text: bytes) -> tuple[float, ...]:
     return tuple(values)
 
 
+def _read_regular_file(path: str) -> bytes:
+    """The whole file; anything but a regular file is refused at once (reading a FIFO would
+    wait for a writer, a device might never end)."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        mode = os.fstat(fd).st_mode
+        if stat.S_ISDIR(mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+        if not stat.S_ISREG(mode):
+            raise OSError(errno.EINVAL, "not a regular file", path)
+        os.set_blocking(fd, True)
+        with os.fdopen(fd, "rb", closefd=True) as file:
+            fd = -1
+            return file.read()
+    finally:
+        if fd >= 0:
+            os.close(fd)
+
+
 def _content(source: Source) -> tuple[Union[bytes, bytearray, memoryview], Optional[str]]:
     if isinstance(source, (bytes, bytearray, memoryview)):
         return source, None
@@ -272,8 +293,7 @@ def _content(source: Source) -> tuple[Union[bytes, bytearray, memoryview], Optio
         path = os.fspath(source)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
-        with open(path, "rb") as file:
-            return file.read(), path
+        return _read_regular_file(path), path
     read = getattr(source, "read", None)
     if read is None:
         raise TypeError(f"cannot check {type(source).__name__}: give bytes, a memoryview, a path or a binary file")

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import gc
 import json
 import math
 import os
@@ -94,6 +95,25 @@ def test_stopping_a_scan_early_ends_its_workers(tree: Path) -> None:
         assert first[0] == sonara.find_files(tree)[0]
     assert all(session.closed for session in results._sessions)
     assert next(results, None) is None
+
+
+def test_a_scan_dropped_unfinished_stops_its_workers(tree: Path) -> None:
+    results = sonara.scan(tree, CONFIG, jobs=2)
+    next(results)
+    sessions, threads = results._sessions, results._threads
+    del results
+    gc.collect()
+    assert all(session.closed for session in sessions)
+    assert not any(thread.is_alive() for thread in threads)
+
+
+def test_a_fifo_named_directly_is_refused_without_waiting(tree: Path) -> None:
+    fifo = tree / "b" / "pipe.wav"
+    with sonara.Session(CONFIG) as session:
+        with pytest.raises(OSError, match="not a regular file"):
+            session.check(fifo)
+    [(path, result)] = list(sonara.scan([fifo], CONFIG))
+    assert path == str(fifo) and result.error == "not a regular file" and not result.passed
 
 
 def test_to_dataframe_has_the_schema_columns_and_a_row_per_file(tree: Path) -> None:
