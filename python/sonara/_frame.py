@@ -34,7 +34,7 @@ def _row(result: Result) -> dict[str, Any]:
         row[name] = slot.value if slot is not None and math.isfinite(slot.value) else math.nan
         row[f"{name}_state"] = None if slot is None else slot.state.text
     noise = result.slots.get("signal_noise")
-    row["signal_noise_channels"] = [] if noise is None else list(noise.channels)
+    row["signal_noise_channels"] = [] if noise is None or noise.channels is None else list(noise.channels)
     row["error"] = result.error or ""
     return row
 

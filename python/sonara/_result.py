@@ -72,9 +72,10 @@ def _same_key(value: float) -> object:
 class Slot:
     """One result slot: the value the last check measured and how it was judged.
 
-    ``channels`` holds the per-channel values of the signal-to-noise slot (empty for every
-    other slot, and when the check stopped before signal-to-noise); ``value`` of that slot is the
-    smallest of them. ``enabled`` is the check's switch as it stood when the check began.
+    ``channels`` holds the per-channel values of the signal-to-noise slot, read from the
+    library's text (six decimals), and is None for every other slot and when the check stopped
+    before signal-to-noise; ``value`` of that slot is the smallest of them, unrounded.
+    ``enabled`` is the check's switch as it stood when the check began.
     """
 
     name: str
@@ -82,7 +83,7 @@ class Slot:
     enabled: bool
     state: SlotState
     unit: Optional[str]
-    channels: tuple[float, ...] = ()
+    channels: Optional[tuple[float, ...]] = None
 
     @property
     def passed(self) -> bool:
@@ -90,7 +91,7 @@ class Slot:
 
     def _key(self) -> tuple[object, ...]:
         return (self.name, _same_key(self.value), self.enabled, self.state, self.unit,
-                tuple(_same_key(value) for value in self.channels))
+                None if self.channels is None else tuple(_same_key(value) for value in self.channels))
 
     def __eq__(self, other: object) -> bool:
         return self._key() == other._key() if isinstance(other, Slot) else NotImplemented
@@ -103,7 +104,7 @@ class Slot:
         out: dict[str, Any] = {"name": self.name, "enabled": self.enabled, "state": self.state.text}
         out.update(_json_number(self.value))
         out["unit"] = self.unit
-        if self.name == "signal_noise" and self.channels:
+        if self.channels is not None:
             out["channels"] = [value if math.isfinite(value) else None for value in self.channels]
         return out
 

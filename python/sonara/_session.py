@@ -243,8 +243,8 @@ class Session:
         while node and len(slots) < 64:  # the chain has nine; a bound against a broken one
             value = node.contents
             name = value.name.decode("ascii", "replace") if value.name else "?"
-            channels: tuple[float, ...] = ()
-            if value.text:
+            channels: Optional[tuple[float, ...]] = None
+            if value.text is not None and name == "signal_noise":
                 channels = _channel_values(value.text)
             slots[name] = Slot(name=name, value=value.value, enabled=bool(value.enable),
                                state=SlotState(value.state), unit=SLOT_UNITS.get(name),
