@@ -201,27 +201,31 @@ class Session:
 
     # ---- checks ----------------------------------------------------------------------------
 
-    def check(self, source: Source) -> Result:
+    def check(self, source: Source, *, path: Optional[PathLike] = None) -> Result:
         """Judges one complete WAV file with ``v_check``: stops at the first failing step.
 
         ``source`` is the file's content (``bytes``, ``bytearray``, a ``memoryview``), a path
         (``str`` or ``os.PathLike``; not ``bytes``, which is content), or a file opened in
         binary mode, read from its position to the end. A missing or unreadable file raises
         the ``OSError`` of reading it, and so does a path that is not a regular file.
+        ``path`` names the content in the result (its ``path`` and ``to_dict()``) in place of the
+        source's own path or file name, e.g. for bytes taken from an archive.
         """
-        return self._run(self._lib.v_check, source)
+        return self._run(self._lib.v_check, source, path)
 
-    def check_all(self, source: Source) -> Result:
+    def check_all(self, source: Source, *, path: Optional[PathLike] = None) -> Result:
         """Like :meth:`check`, through ``v_check_all``: the same ``passed`` and state, but every
         value that can be had is measured and judged, whatever the switches say."""
         self._require_live()
         function = self._lib.optional("v_check_all")
         if function is None:
             raise SonaraError(f"{self._lib.path} has no v_check_all (a newer libsonara has it)")
-        return self._run(function, source)
+        return self._run(function, source, path)
 
-    def _run(self, function: "ctypes._CFuncPtr", source: Source) -> Result:
+    def _run(self, function: "ctypes._CFuncPtr", source: Source, name: Optional[PathLike]) -> Result:
         content, path = _content(source)
+        if name is not None:
+            path = os.fsdecode(os.fspath(name))
         with _Borrowed(content) as buffer, self._lock:
             self._require_live()
             passed = bool(function(self._pointer, buffer.pointer, buffer.size))
