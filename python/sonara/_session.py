@@ -74,8 +74,10 @@ class Session:
 
     def __init__(self, path: PathLike) -> None:
         self._setup()
-        source = os.fspath(path)
-        self._create(lambda lib: lib.voice_session_init(self._pointer, os.fsencode(source)), source)
+        encoded = os.fsencode(path)
+        if b"\0" in encoded:
+            raise ValueError("the configuration path holds a NUL character")
+        self._create(lambda lib: lib.voice_session_init(self._pointer, encoded), os.fsdecode(encoded))
 
     @classmethod
     def from_text(cls, text: Union[str, bytes]) -> "Session":
@@ -180,9 +182,11 @@ class Session:
     def enable(self, property: str, on: bool = True) -> None:
         """Switches one configured check on or off for this session, by its property name
         (one of :data:`PROPERTY_NAMES`; the overload check is "overload_border")."""
+        name = property.encode("utf-8")
         with self._lock:
             self._require_live()
-            done = self._lib.v_enable_property(self._pointer, property.encode("utf-8"), bool(on))
+            # A NUL would end the name early, so "depth\0x" would switch "depth".
+            done = b"\0" not in name and self._lib.v_enable_property(self._pointer, name, bool(on))
         logs.drain()
         if not done:
             raise ValueError(f"unknown property {property!r}; expected one of {', '.join(PROPERTY_NAMES)}")
