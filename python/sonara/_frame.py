@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 import os
-from typing import TYPE_CHECKING, Any, Iterable, Union
+from typing import TYPE_CHECKING, Any, Iterable, Mapping, Union
 
 from ._result import SLOT_NAMES, Result
 
@@ -39,15 +39,16 @@ def _row(result: Result) -> dict[str, Any]:
     return row
 
 
-def to_dataframe(results: Iterable[Union[Result, tuple[Any, Result]]]) -> "pandas.DataFrame":
-    """A DataFrame of results: :class:`Result` objects or the ``(path, Result)`` pairs of
-    :func:`scan`. Rows in sorted path order (results without a path last, as given); a value
+def to_dataframe(results: Iterable[Union[Result, tuple[Any, Result], Mapping[str, Any]]]) -> "pandas.DataFrame":
+    """A DataFrame of results: :class:`Result` objects, the ``(path, Result)`` pairs of
+    :func:`scan`, or JSON Lines objects of the results schema (as ``json.loads`` reads them). Rows in sorted path order (results without a path last, as given); a value
     that is not finite, or that the check did not report, is NaN; ``state`` is a nullable
     integer (missing for a file that could not be read); ``signal_noise_channels`` a list of
     floats (NaN where not finite). pandas is imported here only."""
     import pandas
 
-    items = [item[1] if isinstance(item, tuple) else item for item in results]
+    items = [item[1] if isinstance(item, tuple) else
+             Result.from_dict(item) if isinstance(item, Mapping) else item for item in results]
     rows = [_row(result) for result in items]
     rows.sort(key=lambda row: (row["path"] is None, os.fsencode(row["path"]) if row["path"] else b""))
     frame = pandas.DataFrame(rows, columns=columns())

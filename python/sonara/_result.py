@@ -109,6 +109,21 @@ class Slot:
         return out
 
 
+_SLOT_STATES_BY_TEXT = {text: state for state, text in _SLOT_STATE_TEXTS.items()}
+_SPECIALS = {"nan": math.nan, "inf": math.inf, "-inf": -math.inf}
+
+
+def _slot_from_dict(record: Mapping[str, Any]) -> Slot:
+    value = record["value"]
+    channels = record.get("channels")
+    return Slot(name=record["name"],
+                value=float(value) if value is not None else _SPECIALS[record.get("special", "nan")],
+                enabled=bool(record["enabled"]), state=_SLOT_STATES_BY_TEXT[record["state"]],
+                unit=record.get("unit"),
+                channels=None if channels is None else
+                tuple(math.nan if v is None else float(v) for v in channels))
+
+
 def _json_number(value: float) -> dict[str, Any]:
     if math.isfinite(value):
         return {"value": value}
@@ -150,10 +165,24 @@ class Result:
         return None if self.state is None else self.state.name
 
     @classmethod
-    def unreadable(cls, path: str, error: str, config_version: str = "", config_hash: str = "") -> "Result":
-        """The record of a file that could not be checked."""
-        return cls(state=None, passed=False, slots=MappingProxyType({}), config_version=config_version,
-                   config_hash=config_hash, path=path, error=error)
+    def unreadable(cls, path: str, error: str) -> "Result":
+        """The record of a file that could not be checked (no configuration took part)."""
+        return cls(state=None, passed=False, slots=MappingProxyType({}), config_version="",
+                   config_hash="", path=path, error=error)
+
+    @classmethod
+    def from_dict(cls, record: Mapping[str, Any]) -> "Result":
+        """The result a JSON Lines object of the results schema describes (the inverse of
+        :meth:`to_dict`; fields it doesn't know, such as ``strict``, are ignored). A channel value
+        written as null comes back as NaN."""
+        if record.get("schema") != SCHEMA:
+            raise ValueError(f"not a schema {SCHEMA} record: {record.get('schema')!r}")
+        if "error" in record:
+            return cls.unreadable(record["path"], record["error"])
+        slots = {slot["name"]: _slot_from_dict(slot) for slot in record["slots"]}
+        return cls(state=State(record["state"]), passed=bool(record["result"]),
+                   slots=MappingProxyType(slots), config_version=record["config_version"],
+                   config_hash=record["config_hash"], path=record["path"])
 
     def to_dict(self) -> dict[str, Any]:
         """The JSON Lines object of the results schema (``json.dumps`` gives the line)."""

@@ -87,8 +87,7 @@ class _Work:
                 try:
                     result = check(path)
                 except OSError as error:
-                    result = Result.unreadable(path, error.strerror or str(error), session.version,
-                                               session.hash)
+                    result = Result.unreadable(path, error.strerror or str(error))
                 with self.condition:
                     self.results[index] = result
                     self.condition.notify_all()

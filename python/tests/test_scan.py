@@ -154,3 +154,15 @@ def test_to_dataframe_has_the_schema_columns_and_a_row_per_file(tree: Path) -> N
 def pd_na():
     import pandas
     return pandas.NA
+
+
+def test_json_lines_records_come_back_as_the_same_results_and_table(tree: Path) -> None:
+    results = list(sonara.scan(tree, CONFIG, jobs=2))
+    lines = [json.dumps(result.to_dict(), allow_nan=False) for _, result in results]
+    back = [sonara.Result.from_dict(json.loads(line)) for line in lines]
+    assert back == [result for _, result in results]
+    assert any(result.error for result in back) and any(result.slots for result in back)
+    from_records = sonara.to_dataframe(json.loads(line) for line in lines)
+    assert from_records.to_json() == sonara.to_dataframe(results).to_json()
+    with pytest.raises(ValueError, match="schema"):
+        sonara.Result.from_dict({"schema": 2, "path": "x", "error": "y"})
