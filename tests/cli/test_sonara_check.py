@@ -210,6 +210,40 @@ def test_strict_fails_what_the_verdict_lets_through(tree: dict) -> None:
     assert record["strict"]["reasons"] == ["not finite: telephony_border", "not finite: signal_noise"]
 
 
+PCM_GUID = bytes.fromhex("0100000000001000800000aa00389b71")
+FLOAT_GUID = bytes.fromhex("0300000000001000800000aa00389b71")
+
+
+def wav_file(code: int, channels: int, rate: int, bits: int, byte_rate: int, block_align: int,
+             sub_format: bytes | None = None, frames: int = 24000) -> bytes:
+    """A RIFF/WAVE file with the given 'fmt ' fields (extensible when sub_format is given)."""
+    fmt = struct.pack("<HHIIHH", code, channels, rate, byte_rate, block_align, bits)
+    if sub_format is not None:
+        fmt += struct.pack("<HHI", 22, bits, 0) + sub_format
+    data = bytes(frames * max(block_align, 1))
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+@pytest.mark.parametrize("case, fields, header_reasons", [
+    ("plain PCM", (1, 1, 8000, 16, 16000, 2), []),
+    ("extensible PCM", (0xFFFE, 2, 8000, 16, 32000, 4, PCM_GUID), []),
+    ("extensible float", (0xFFFE, 1, 8000, 32, 32000, 4, FLOAT_GUID),
+     ["header: format code 65534 is not integer PCM"]),
+    ("float", (3, 1, 8000, 32, 32000, 4), ["header: format code 3 is not integer PCM"]),
+    ("block align lies", (1, 2, 8000, 16, 16000, 2), ["header: block align 2 != 4"]),
+    ("byte rate and block align lie", (1, 1, 8000, 24, 8000, 2),
+     ["header: byte rate 8000 != 16000", "header: block align 2 != 3"]),
+], ids=lambda value: value if isinstance(value, str) else None)
+def test_strict_header_reasons(tmp_path: Path, case: str, fields: tuple, header_reasons: list[str]) -> None:
+    path = tmp_path / "file.wav"
+    path.write_bytes(wav_file(*fields))
+    record = jsonl(run("check", "-q", "-f", "jsonl", "--strict", "--all", str(path)).stdout)[0]
+    reasons = [reason for reason in record["strict"]["reasons"] if reason.startswith("header:")]
+    assert reasons == header_reasons, case
+    assert record["state"] == reference([str(path)])[str(path)][0]
+
+
 @pytest.mark.parametrize("case, args, status, stderr", [
     ("every file passed", ["{clean}"], 0, ""),
     ("a file failed", ["{clean}", "{short}"], 1, ""),

@@ -211,6 +211,30 @@ TEST(CheckAll, AgreesWithCheckOnTheSampleRecordings) {
     EXPECT_GE(compared, 10u);
 }
 
+// Headers that v_check's everyday limits stop early but that v_check_all takes on to decoding,
+// where the decoding bound refuses them: the state stays the first failure, and nothing is
+// measured.
+TEST(CheckAll, HostileHeadersPastTheLimitsMeetTheDecodingBound) {
+    const struct {
+        const char *what;
+        Format format;
+        size_t data_bytes;
+    } rows[] = {
+        {"65535 channels in one-byte frames", {65535, 16000, 16, -1, 1}, 4096},
+        {"one hertz", {1, 1, 16, -1, -1}, 60000},
+        {"33 short channels", {33, 16000, 16, -1, -1}, 33 * 16000},
+    };
+    for (const auto &row : rows) {
+        const Bytes file = wav(row.format, Bytes(row.data_bytes, 0x55));
+        compare(row.what, configuration(), file);
+        CheckedSession live(configuration());
+        ASSERT_TRUE(live.created());
+        EXPECT_FALSE(v_check_all(&live.record(), file.data(), file.size()));
+        EXPECT_NE(live.record().state, STATE_UNPACK_FAILED) << row.what;
+        EXPECT_EQ(slot(live.record(), "overload")->state, SESSION_VALUE_NOT_EVALUATED) << row.what;
+    }
+}
+
 // The calls that never reach the pipeline answer as v_check does.
 TEST(CheckAll, RefusedCallsAnswerAsCheck) {
     const Bytes content = tone(Format{}, 2.5);
