@@ -34,25 +34,12 @@ import os
 import sys
 from dataclasses import dataclass
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, Iterable, Mapping, Sequence, Union
+from typing import TYPE_CHECKING, Any, Iterable, Sequence, Union
+
+from ._result import SLOT_NAMES, SLOT_UNITS
 
 if TYPE_CHECKING:  # pandas and matplotlib are imported where they are needed
     import pandas
-
-# The result slots in chain order, with their units (docs/results-schema.md).
-SLOTS: tuple[tuple[str, str | None], ...] = (
-    ("length", "KiB"),
-    ("sample_rate", "Hz"),
-    ("voice_duration", "s"),
-    ("overload", None),
-    ("telephony_border", "dB"),
-    ("channels", "channels"),
-    ("depth", "bits"),
-    ("duration", "s"),
-    ("signal_noise", "dB"),
-)
-SLOT_NAMES: tuple[str, ...] = tuple(name for name, _ in SLOTS)
-UNITS: dict[str, str | None] = dict(SLOTS)
 
 # The slot whose failure each failing state reports.
 STATE_SLOT: dict[int, str] = {
@@ -76,73 +63,24 @@ Source = Union[str, "os.PathLike[str]", "pandas.DataFrame"]
 # --- reading results -------------------------------------------------------------------------
 
 
-def _finite_or_nan(value: Any) -> float:
-    if value is None:
-        return math.nan
-    try:
-        number = float(value)
-    except (TypeError, ValueError):
-        return math.nan
-    return number if math.isfinite(number) else math.nan
-
-
-def record_to_row(record: Mapping[str, Any]) -> dict[str, Any]:
-    """Flattens one JSON Lines record into the CSV/DataFrame columns of the schema."""
-    row: dict[str, Any] = {
-        "path": record.get("path"),
-        "result": record.get("result"),
-        "state": record.get("state"),
-        "state_name": record.get("state_name"),
-        "config_version": record.get("config_version"),
-        "config_hash": record.get("config_hash"),
-    }
-    slots = {slot.get("name"): slot for slot in record.get("slots") or []}
-    channels: list[float] = []
-    for name in SLOT_NAMES:
-        slot = slots.get(name)
-        row[name] = _finite_or_nan(slot.get("value")) if slot else math.nan
-        row[f"{name}_state"] = slot.get("state") if slot else None
-        if name == "signal_noise" and slot:
-            channels = [_finite_or_nan(v) for v in slot.get("channels") or []]
-    row["signal_noise_channels"] = channels
-    if "strict" in record:
-        row["strict_failed"] = record["strict"].get("failed")
-        row["strict_reasons"] = ";".join(record["strict"].get("reasons") or [])
-    for extra in ("source_format", "converted"):
-        if extra in record:
-            row[extra] = record[extra]
-    row["error"] = record.get("error") or ""
-    return row
-
-
 def _read_jsonl(path: Path) -> "pandas.DataFrame":
-    import pandas as pd
+    from ._records import records_to_dataframe
 
-    rows = []
+    records = []
     with path.open("r", encoding="utf-8") as stream:
         for number, line in enumerate(stream, 1):
             if not line.strip():
                 continue
             try:
-                record = json.loads(line)
+                records.append(json.loads(line))
             except json.JSONDecodeError as error:
                 raise ValueError(f"{path}:{number}: not a JSON object: {error.msg}") from None
-            if not isinstance(record, dict) or "path" not in record:
-                raise ValueError(f"{path}:{number}: not a results record (no \"path\")")
-            rows.append(record_to_row(record))
-    return pd.DataFrame(rows, columns=_columns(rows))
-
-
-def _columns(rows: Sequence[Mapping[str, Any]]) -> list[str]:
-    columns = ["path", "result", "state", "state_name", "config_version", "config_hash"]
-    for name in SLOT_NAMES:
-        columns += [name, f"{name}_state"]
-    columns.append("signal_noise_channels")
-    present = set().union(*(row.keys() for row in rows)) if rows else set()
-    columns += [c for c in ("strict_failed", "strict_reasons", "source_format", "converted")
-                if c in present]
-    columns.append("error")
-    return columns
+            if not isinstance(records[-1], dict):
+                raise ValueError(f"{path}:{number}: not a JSON object")
+    try:
+        return records_to_dataframe(records)
+    except ValueError as error:
+        raise ValueError(f"{path}: {error}") from None
 
 
 def _read_csv(path: Path) -> "pandas.DataFrame":
@@ -354,7 +292,7 @@ def _measurement_figure(frame: "pandas.DataFrame", slot: str,
                         configuration: Configuration | None) -> Figure:
     import numpy as np
 
-    unit = UNITS[slot]
+    unit = SLOT_UNITS[slot]
     states = frame.get(f"{slot}_state")
     values = frame.get(slot)
     if states is None or values is None:
@@ -532,7 +470,7 @@ def build_report(source: Source, configuration: Configuration | None = None,
             frame[slot] = math.nan
         if f"{slot}_state" not in frame:
             frame[f"{slot}_state"] = None
-    frame["state"] = pd.to_numeric(frame["state"], errors="coerce")
+    frame["state"] = pd.to_numeric(frame["state"], errors="coerce").astype(float)
 
     figures = [_states_figure(frame)]
     figures += [_measurement_figure(frame, slot, configuration) for slot in SLOT_NAMES]
