@@ -353,4 +353,8 @@ def main(argv: Optional[Iterable[str]] = None) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # Run the module under its package name: the tasks must refer to sonara.distributed's
+    # functions, which the workers import, not to this __main__ copy of them.
+    from sonara.distributed import main as _main
+
+    sys.exit(_main())

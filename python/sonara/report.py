@@ -291,6 +291,7 @@ def _states_figure(frame: "pandas.DataFrame") -> Figure:
 def _measurement_figure(frame: "pandas.DataFrame", slot: str,
                         configuration: Configuration | None) -> Figure:
     import numpy as np
+    from matplotlib.ticker import MaxNLocator
 
     unit = SLOT_UNITS[slot]
     states = frame.get(f"{slot}_state")
@@ -324,7 +325,7 @@ def _measurement_figure(frame: "pandas.DataFrame", slot: str,
         bins = int(min(40, max(10, math.sqrt(everything.size) * 2)))
         axes.hist([passed_values, failed_values], bins=bins, range=(edges_low, edges_high),
                   stacked=True, color=["#3a8f4b", "#c0392b"], label=["passed", "failed"])
-        axes.legend(loc="upper right")
+        axes.legend(loc="best")
     else:
         shown_limits = []
         axes.text(0.5, 0.5, "no finite values", ha="center", va="center",
@@ -334,6 +335,7 @@ def _measurement_figure(frame: "pandas.DataFrame", slot: str,
                      else ":", linewidth=1.5)
     axes.set_xlabel(f"{slot} ({unit})" if unit else slot)
     axes.set_ylabel("files")
+    axes.yaxis.set_major_locator(MaxNLocator(integer=True))
     share = n_failed / n_evaluated if n_evaluated else 0.0
     axes.set_title(f"{slot}: {share:.1%} of {n_evaluated} evaluated files fail")
 
@@ -471,6 +473,10 @@ def build_report(source: Source, configuration: Configuration | None = None,
         if f"{slot}_state" not in frame:
             frame[f"{slot}_state"] = None
     frame["state"] = pd.to_numeric(frame["state"], errors="coerce").astype(float)
+    for slot in SLOT_NAMES:
+        # A slot the check never reached still holds a reset value: it is no measurement.
+        evaluated = frame[f"{slot}_state"].isin(["passed", "failed"])
+        frame[slot] = pd.to_numeric(frame[slot], errors="coerce").astype(float).where(evaluated)
 
     figures = [_states_figure(frame)]
     figures += [_measurement_figure(frame, slot, configuration) for slot in SLOT_NAMES]
