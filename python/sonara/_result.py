@@ -63,7 +63,12 @@ _SLOT_STATE_TEXTS = {SlotState.NOT_EVALUATED: "not evaluated", SlotState.PASSED:
                      SlotState.FAILED: "failed"}
 
 
-@dataclass(frozen=True)
+def _same_key(value: float) -> object:
+    # NaN is a value like any other when comparing results: two checks of a silent file agree.
+    return "nan" if math.isnan(value) else value
+
+
+@dataclass(frozen=True, eq=False)
 class Slot:
     """One result slot: the value the last check measured and how it was judged.
 
@@ -82,6 +87,16 @@ class Slot:
     @property
     def passed(self) -> bool:
         return self.state == SlotState.PASSED
+
+    def _key(self) -> tuple[object, ...]:
+        return (self.name, _same_key(self.value), self.enabled, self.state, self.unit,
+                tuple(_same_key(value) for value in self.channels))
+
+    def __eq__(self, other: object) -> bool:
+        return self._key() == other._key() if isinstance(other, Slot) else NotImplemented
+
+    def __hash__(self) -> int:
+        return hash(self._key())
 
     def to_dict(self) -> dict[str, Any]:
         """The slot object of the results schema."""

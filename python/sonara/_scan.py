@@ -65,6 +65,7 @@ class _Scan:
         self._next_yield = 0  # next file the caller gets
         self._window = 4 * len(sessions)  # how far workers may run ahead of the caller
         self._stopped = False
+        self._closed = False
         self._failure: Optional[BaseException] = None
         self._condition = threading.Condition()
         self._threads = [threading.Thread(target=self._work, args=(session,), daemon=True,
@@ -107,7 +108,7 @@ class _Scan:
 
     def __next__(self) -> tuple[str, Result]:
         with self._condition:
-            while True:
+            while not self._closed:
                 if self._next_yield in self._results:
                     result = self._results.pop(self._next_yield)
                     self._next_yield += 1
@@ -126,6 +127,8 @@ class _Scan:
         """Stops the workers and destroys their sessions; later ``next`` calls end at once."""
         with self._condition:
             self._stopped = True
+            self._closed = True
+            self._results.clear()
             self._condition.notify_all()
         for thread in self._threads:
             if thread is not threading.current_thread():

@@ -212,6 +212,7 @@ class Session:
     def check_all(self, source: Source) -> Result:
         """Like :meth:`check`, through ``v_check_all``: the same ``passed`` and state, but every
         value that can be had is measured and judged, whatever the switches say."""
+        self._require_live()
         function = self._lib.optional("v_check_all")
         if function is None:
             raise SonaraError(f"{self._lib.path} has no v_check_all (a newer libsonara has it)")
