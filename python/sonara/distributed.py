@@ -51,6 +51,21 @@ MAX_BATCH = 64
 # --- worker side -------------------------------------------------------------------------------
 
 _local = threading.local()
+_counts_lock = threading.Lock()
+_counts = {"sessions": 0, "batches": 0, "files": 0}
+
+
+def worker_counts() -> dict[str, int]:
+    """This process's sessions created and batches and files checked, e.g. for
+    ``client.run(sonara.distributed.worker_counts)``."""
+    with _counts_lock:
+        return dict(_counts)
+
+
+def _count(**increments: int) -> None:
+    with _counts_lock:
+        for name, step in increments.items():
+            _counts[name] += step
 
 
 def _session(config_text: str) -> "Session":
@@ -65,6 +80,7 @@ def _session(config_text: str) -> "Session":
         cached[1].close()
     session = Session.from_text(config_text)
     _local.session = (key, session)
+    _count(sessions=1)
     return session
 
 
@@ -87,6 +103,7 @@ def _check_paths(paths: Sequence[str], base: str, config_text: str, check_all: b
             result = Result.unreadable(path, error.strerror or str(error), session.version,
                                        session.hash)
         records.append({**result.to_dict(), "path": path})
+    _count(batches=1, files=len(records))
     return records
 
 
@@ -155,8 +172,10 @@ def _connected(client: Union["distributed.Client", str, None]) -> Iterator["dist
         with distributed.Client(client) as connected:
             yield connected
         return
+    # No dashboard, and the scheduler's HTTP endpoints on a free port rather than 8787.
     with distributed.LocalCluster(n_workers=_local_worker_count(), threads_per_worker=1,
-                                  processes=True, dashboard_address=None) as cluster, \
+                                  processes=True, dashboard_address=None,
+                                  scheduler_kwargs={"dashboard_address": ":0"}) as cluster, \
             distributed.Client(cluster) as connected:
         yield connected
 
