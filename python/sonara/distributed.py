@@ -17,8 +17,9 @@ Each worker thread keeps one session for the whole run, created from that text t
 the thread gets work. Files travel in batches (``batch`` files per task). A worker that dies
 loses nothing: the scheduler hands its tasks to another worker (``distributed.scheduler.
 allowed-failures`` times, 3 by default), and a task that raises is retried ``retries`` times.
-A batch that still fails is split into one task per file, and a file that fails on every try is
-reported with its error, so every path appears exactly once.
+A batch that still fails is split into one task per file; a file whose own task fails is tried
+once more alone (a dying worker also fails the tasks queued on it), and a file that fails then
+too is reported with its error, so every path appears exactly once.
 """
 
 from __future__ import annotations
@@ -290,6 +291,7 @@ def _run_batches(client: "distributed.Client", batches: list[list[str]], base: s
         with contextlib.redirect_stdout(sys.stderr):  # standard output may carry the records
             distributed.progress(list(pending), multi=False)
     records: dict[str, dict[str, Any]] = {}
+    suspects: list[tuple[str, str]] = []
     while pending:
         retry: dict["distributed.Future", list[str]] = {}
         for future in distributed.as_completed(list(pending)):
@@ -297,16 +299,27 @@ def _run_batches(client: "distributed.Client", batches: list[list[str]], base: s
             try:
                 for record in future.result():
                     records[record["path"]] = record
-            except Exception as error:  # noqa: BLE001 - a lost worker, a task that kept raising
+            except Exception:  # noqa: BLE001 - a lost worker, a task that kept raising
                 if len(paths) > 1:  # find the file at fault: one task per file
                     for j, path in enumerate(paths):
                         retry[submit([path], f"{future.key}-{j}")] = [path]
                 else:
-                    records[paths[0]] = _error_record(
-                        paths[0], f"failed on every try: {_describe(error)}")
+                    suspects.append((paths[0], str(future.key)))
             finally:
                 future.release()
         pending = retry
+    # A worker that dies takes the tasks queued on it down with the one it was running, so a
+    # file whose own task failed is checked once more with nothing else of this run in flight:
+    # what fails then failed of itself.
+    for path, key in suspects:
+        future = submit([path], f"{key}-alone")
+        try:
+            for record in future.result():
+                records[record["path"]] = record
+        except Exception as error:  # noqa: BLE001 - reported as the file's error
+            records[path] = _error_record(path, f"failed on every try: {_describe(error)}")
+        finally:
+            future.release()
     return records
 
 

@@ -12,7 +12,7 @@ import signal
 import subprocess
 import time
 from pathlib import Path
-from typing import Optional
+from typing import Optional, Sequence
 
 START_TIMEOUT = 60.0
 STOP_TIMEOUT = 20.0
@@ -63,10 +63,11 @@ class LoopbackCluster:
         for number in range(workers):
             self.add_worker(f"w{number}", nthreads, nanny)
 
-    def add_worker(self, name: str, nthreads: int = 1, nanny: bool = False) -> subprocess.Popen[bytes]:
+    def add_worker(self, name: str, nthreads: int = 1, nanny: bool = False,
+                   extra: Sequence[str] = ()) -> subprocess.Popen[bytes]:
         worker = dask_command("worker")
         assert worker
-        command = worker + [self.address, "--host", "127.0.0.1", "--nthreads", str(nthreads),
+        command = worker + [*extra, self.address, "--host", "127.0.0.1", "--nthreads", str(nthreads),
                             "--nworkers", "1", "--name", name, "--no-dashboard",
                             "--death-timeout", "30", "--local-directory",
                             str(self.folder / f"space-{name}"),
@@ -82,16 +83,30 @@ class LoopbackCluster:
             return ""
 
     def stop(self) -> None:
-        """Ends every process started here, workers first, each by its own id."""
-        for process in [*self.workers, self.scheduler]:
-            if process is None or process.poll() is not None:
-                continue
-            process.send_signal(signal.SIGTERM)
-        for process in [*self.workers, self.scheduler]:
-            if process is None:
-                continue
+        """Ends every process started here, workers first, each by its own id; a worker
+        process that a nanny started and that outlives it is ended by its id too."""
+        import psutil
+
+        spawned: list[psutil.Process] = []
+        for process in self.workers:
             try:
-                process.wait(timeout=STOP_TIMEOUT)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait(timeout=STOP_TIMEOUT)
+                spawned += psutil.Process(process.pid).children(recursive=True)
+            except psutil.NoSuchProcess:
+                pass
+        # Workers while the scheduler still answers them (they close faster), then it.
+        for group in (self.workers, [self.scheduler]):
+            for process in group:
+                if process is not None and process.poll() is None:
+                    process.send_signal(signal.SIGTERM)
+            for process in group:
+                if process is None:
+                    continue
+                try:
+                    process.wait(timeout=STOP_TIMEOUT)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait(timeout=STOP_TIMEOUT)
+        _, alive = psutil.wait_procs(spawned, timeout=STOP_TIMEOUT)
+        for child in alive:
+            child.kill()
+        psutil.wait_procs(alive, timeout=STOP_TIMEOUT)

@@ -181,6 +181,38 @@ def test_a_file_that_fails_on_every_try_is_reported_and_its_batch_checked(
     assert poisoned.sum() == 1
     row = table[table["path"] == expected.loc[poisoned, "path"].item()]
     assert row["error"].item() == "failed on every try: RuntimeError: worker fault"
-    assert tries.count(row["path"].item()) == 4  # its batch twice, then alone twice
+    # Its batch twice, its own task twice, then twice more with nothing else in flight.
+    assert tries.count(row["path"].item()) == 6
     pandas.testing.assert_frame_equal(table[~poisoned.to_numpy()].reset_index(drop=True),
                                       expected[~poisoned].reset_index(drop=True))
+
+
+def test_a_file_that_kills_its_worker_every_time_is_reported_and_the_rest_checked(
+        tmp_path: Path) -> None:
+    # One worker under a nanny, which starts it again after each death; the preload makes a
+    # file named "poison" end the worker process as a crash in the library would.
+    if dask_command("scheduler") is None:
+        pytest.skip("no dask scheduler/worker command (python3-distributed)")
+    folder = tmp_path / "files"
+    folder.mkdir()
+    for sample in SAMPLES[:4]:
+        (folder / sample.name).symlink_to(sample)
+    (folder / "poison.wav").symlink_to(SAMPLES[0])
+    env = dict(os.environ, DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES="0")
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(SOURCE / "python"),
+                                                      str(Path(__file__).parent),
+                                                      env.get("PYTHONPATH")]))
+    crashing = LoopbackCluster(tmp_path, env)
+    try:
+        crashing.start(workers=0)
+        crashing.add_worker("n0", nanny=True, extra=["--preload", "poison_preload"])
+        with distributed.Client(crashing.address, timeout=30) as client:
+            client.wait_for_workers(1, timeout=START_TIMEOUT)
+            table = run_bounded(sonara.distributed.check_archive, folder, CONFIG,
+                                client=client, batch=5)
+    finally:
+        crashing.stop()
+    poisoned = table["path"] == str(folder / "poison.wav")
+    assert table.loc[poisoned, "error"].item().startswith("failed on every try: KilledWorker")
+    pandas.testing.assert_frame_equal(table[~poisoned].reset_index(drop=True), scan_table(
+        [folder / sample.name for sample in SAMPLES[:4]]))
