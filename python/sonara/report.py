@@ -485,7 +485,7 @@ def build_report(source: Source, configuration: Configuration | None = None,
     checked = frame[frame["error"] == ""]
     durations = checked["duration"].astype(float)
     hours = float(durations[durations.notna()].sum()) / 3600.0
-    parts = [f"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">",
+    parts = ["<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">",
              f"<title>{html.escape(title)}</title><style>{_STYLE}</style></head><body>",
              f"<h1>{html.escape(title)}</h1>"]
 

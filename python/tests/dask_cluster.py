@@ -6,7 +6,6 @@ Every process is started here and ended here by its own process id; every wait i
 from __future__ import annotations
 
 import json
-import os
 import shutil
 import signal
 import subprocess
