@@ -1,9 +1,10 @@
-"""Judging the technical fitness of voice recordings with libsonara, from Python.
+"""Judging the technical fitness of voice recordings with libsonara, from Python::
 
->>> import sonara
->>> with sonara.Session("config/cv_configuration.json") as session:
-...     result = session.check("samples/clean_16000_mono.wav")
->>> result.state, result.passed, result.slots["signal_noise"].value
+    import sonara
+    with sonara.Session("config/cv_configuration.json") as session:
+        result = session.check("samples/clean_16000_mono.wav")
+    print(result.state.name, result.passed, result.slots["signal_noise"].value)
+    frame = sonara.to_dataframe(sonara.scan("samples", "config/cv_configuration.json"))
 
 The package reaches the shared library through ctypes (see :mod:`sonara._library` for where
 it looks); it needs nothing but the standard library, and pandas for :func:`to_dataframe`.

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 import os
-from typing import TYPE_CHECKING, Any, Iterable, Union
+from typing import TYPE_CHECKING, Any, Iterable, Mapping, Union
 
 from ._result import SLOT_NAMES, Result
 
@@ -34,20 +34,21 @@ def _row(result: Result) -> dict[str, Any]:
         row[name] = slot.value if slot is not None and math.isfinite(slot.value) else math.nan
         row[f"{name}_state"] = None if slot is None else slot.state.text
     noise = result.slots.get("signal_noise")
-    row["signal_noise_channels"] = [] if noise is None else list(noise.channels)
+    row["signal_noise_channels"] = [] if noise is None or noise.channels is None else list(noise.channels)
     row["error"] = result.error or ""
     return row
 
 
-def to_dataframe(results: Iterable[Union[Result, tuple[Any, Result]]]) -> "pandas.DataFrame":
-    """A DataFrame of results: :class:`Result` objects or the ``(path, Result)`` pairs of
-    :func:`scan`. Rows in sorted path order (results without a path last, as given); a value
+def to_dataframe(results: Iterable[Union[Result, tuple[Any, Result], Mapping[str, Any]]]) -> "pandas.DataFrame":
+    """A DataFrame of results: :class:`Result` objects, the ``(path, Result)`` pairs of
+    :func:`scan`, or JSON Lines objects of the results schema (as ``json.loads`` reads them). Rows in sorted path order (results without a path last, as given); a value
     that is not finite, or that the check did not report, is NaN; ``state`` is a nullable
     integer (missing for a file that could not be read); ``signal_noise_channels`` a list of
     floats (NaN where not finite). pandas is imported here only."""
     import pandas
 
-    items = [item[1] if isinstance(item, tuple) else item for item in results]
+    items = [item[1] if isinstance(item, tuple) else
+             Result.from_dict(item) if isinstance(item, Mapping) else item for item in results]
     rows = [_row(result) for result in items]
     rows.sort(key=lambda row: (row["path"] is None, os.fsencode(row["path"]) if row["path"] else b""))
     frame = pandas.DataFrame(rows, columns=columns())

@@ -72,9 +72,10 @@ def _same_key(value: float) -> object:
 class Slot:
     """One result slot: the value the last check measured and how it was judged.
 
-    ``channels`` holds the per-channel values of the signal-to-noise slot (empty for every
-    other slot, and when the check stopped before signal-to-noise); ``value`` of that slot is the
-    smallest of them. ``enabled`` is the check's switch as it stood when the check began.
+    ``channels`` holds the per-channel values of the signal-to-noise slot, read from the
+    library's text (six decimals), and is None for every other slot and when the check stopped
+    before signal-to-noise; ``value`` of that slot is the smallest of them, unrounded.
+    ``enabled`` is the check's switch as it stood when the check began.
     """
 
     name: str
@@ -82,7 +83,7 @@ class Slot:
     enabled: bool
     state: SlotState
     unit: Optional[str]
-    channels: tuple[float, ...] = ()
+    channels: Optional[tuple[float, ...]] = None
 
     @property
     def passed(self) -> bool:
@@ -90,7 +91,7 @@ class Slot:
 
     def _key(self) -> tuple[object, ...]:
         return (self.name, _same_key(self.value), self.enabled, self.state, self.unit,
-                tuple(_same_key(value) for value in self.channels))
+                None if self.channels is None else tuple(_same_key(value) for value in self.channels))
 
     def __eq__(self, other: object) -> bool:
         return self._key() == other._key() if isinstance(other, Slot) else NotImplemented
@@ -103,9 +104,24 @@ class Slot:
         out: dict[str, Any] = {"name": self.name, "enabled": self.enabled, "state": self.state.text}
         out.update(_json_number(self.value))
         out["unit"] = self.unit
-        if self.name == "signal_noise" and self.channels:
+        if self.channels is not None:
             out["channels"] = [value if math.isfinite(value) else None for value in self.channels]
         return out
+
+
+_SLOT_STATES_BY_TEXT = {text: state for state, text in _SLOT_STATE_TEXTS.items()}
+_SPECIALS = {"nan": math.nan, "inf": math.inf, "-inf": -math.inf}
+
+
+def _slot_from_dict(record: Mapping[str, Any]) -> Slot:
+    value = record["value"]
+    channels = record.get("channels")
+    return Slot(name=record["name"],
+                value=float(value) if value is not None else _SPECIALS[record.get("special", "nan")],
+                enabled=bool(record["enabled"]), state=_SLOT_STATES_BY_TEXT[record["state"]],
+                unit=record.get("unit"),
+                channels=None if channels is None else
+                tuple(math.nan if v is None else float(v) for v in channels))
 
 
 def _json_number(value: float) -> dict[str, Any]:
@@ -149,10 +165,24 @@ class Result:
         return None if self.state is None else self.state.name
 
     @classmethod
-    def unreadable(cls, path: str, error: str, config_version: str = "", config_hash: str = "") -> "Result":
-        """The record of a file that could not be checked."""
-        return cls(state=None, passed=False, slots=MappingProxyType({}), config_version=config_version,
-                   config_hash=config_hash, path=path, error=error)
+    def unreadable(cls, path: str, error: str) -> "Result":
+        """The record of a file that could not be checked (no configuration took part)."""
+        return cls(state=None, passed=False, slots=MappingProxyType({}), config_version="",
+                   config_hash="", path=path, error=error)
+
+    @classmethod
+    def from_dict(cls, record: Mapping[str, Any]) -> "Result":
+        """The result a JSON Lines object of the results schema describes (the inverse of
+        :meth:`to_dict`; fields it doesn't know, such as ``strict``, are ignored). A channel value
+        written as null comes back as NaN."""
+        if record.get("schema") != SCHEMA:
+            raise ValueError(f"not a schema {SCHEMA} record: {record.get('schema')!r}")
+        if "error" in record:
+            return cls.unreadable(record["path"], record["error"])
+        slots = {slot["name"]: _slot_from_dict(slot) for slot in record["slots"]}
+        return cls(state=State(record["state"]), passed=bool(record["result"]),
+                   slots=MappingProxyType(slots), config_version=record["config_version"],
+                   config_hash=record["config_hash"], path=record["path"])
 
     def to_dict(self) -> dict[str, Any]:
         """The JSON Lines object of the results schema (``json.dumps`` gives the line)."""

@@ -53,71 +53,87 @@ def find_files(paths: PathsArgument, recursive: bool = True) -> list[str]:
     return sorted(found, key=os.fsencode)
 
 
+class _Work:
+    """What the workers share with the iterator: the files, the results waiting to be taken,
+    and how far the workers may run ahead. The workers hold this, not the iterator, so an
+    iterator that is dropped unfinished is collected and stops them."""
+
+    def __init__(self, files: list[str], workers: int) -> None:
+        self.files = files
+        self.results: dict[int, Result] = {}
+        self.next_claim = 0  # next file a worker takes
+        self.next_yield = 0  # next file the caller gets
+        self.window = 4 * workers  # results kept at most, ahead of the caller
+        self.stopped = False
+        self.failure: Optional[BaseException] = None
+        self.condition = threading.Condition()
+
+    def claim(self) -> Optional[int]:
+        with self.condition:
+            while not self.stopped and self.next_claim < len(self.files) and \
+                    self.next_claim >= self.next_yield + self.window:
+                self.condition.wait()
+            if self.stopped or self.next_claim >= len(self.files):
+                return None
+            index = self.next_claim
+            self.next_claim += 1
+            return index
+
+    def run(self, session: Session, all: bool) -> None:
+        check = session.check_all if all else session.check
+        try:
+            while (index := self.claim()) is not None:
+                path = self.files[index]
+                try:
+                    result = check(path)
+                except OSError as error:
+                    result = Result.unreadable(path, error.strerror or str(error))
+                with self.condition:
+                    self.results[index] = result
+                    self.condition.notify_all()
+        except BaseException as error:  # handed to the caller's thread
+            with self.condition:
+                self.failure = self.failure or error
+                self.stopped = True
+                self.condition.notify_all()
+
+    def stop(self) -> None:
+        with self.condition:
+            self.stopped = True
+            self.results.clear()
+            self.condition.notify_all()
+
+
 class _Scan:
     """The iterator ``scan`` returns: workers check files ahead, results come out in order."""
 
     def __init__(self, files: list[str], sessions: list[Session], all: bool) -> None:
-        self._files = files
+        self._work = _Work(files, len(sessions))
         self._sessions = sessions
-        self._all = all
-        self._results: dict[int, Result] = {}
-        self._next_claim = 0  # next file a worker takes
-        self._next_yield = 0  # next file the caller gets
-        self._window = 4 * len(sessions)  # how far workers may run ahead of the caller
-        self._stopped = False
         self._closed = False
-        self._failure: Optional[BaseException] = None
-        self._condition = threading.Condition()
-        self._threads = [threading.Thread(target=self._work, args=(session,), daemon=True,
+        self._threads = [threading.Thread(target=self._work.run, args=(session, all), daemon=True,
                                           name=f"sonara-scan-{number}")
                          for number, session in enumerate(sessions)]
         for thread in self._threads:
             thread.start()
 
-    def _claim(self) -> Optional[int]:
-        with self._condition:
-            while not self._stopped and self._next_claim < len(self._files) and \
-                    self._next_claim >= self._next_yield + self._window:
-                self._condition.wait()
-            if self._stopped or self._next_claim >= len(self._files):
-                return None
-            index = self._next_claim
-            self._next_claim += 1
-            return index
-
-    def _work(self, session: Session) -> None:
-        check = session.check_all if self._all else session.check
-        try:
-            while (index := self._claim()) is not None:
-                path = self._files[index]
-                try:
-                    result = check(path)
-                except OSError as error:
-                    result = Result.unreadable(path, error.strerror or str(error), session.version, session.hash)
-                with self._condition:
-                    self._results[index] = result
-                    self._condition.notify_all()
-        except BaseException as error:  # handed to the caller's thread
-            with self._condition:
-                self._failure = self._failure or error
-                self._stopped = True
-                self._condition.notify_all()
-
     def __iter__(self) -> "_Scan":
         return self
 
     def __next__(self) -> tuple[str, Result]:
-        with self._condition:
+        work = self._work
+        with work.condition:
             while not self._closed:
-                if self._next_yield in self._results:
-                    result = self._results.pop(self._next_yield)
-                    self._next_yield += 1
-                    self._condition.notify_all()
-                    return self._files[self._next_yield - 1], result
-                if self._failure is not None or self._next_yield >= len(self._files) or self._stopped:
+                if work.next_yield in work.results:
+                    index = work.next_yield
+                    result = work.results.pop(index)
+                    work.next_yield += 1
+                    work.condition.notify_all()
+                    return work.files[index], result
+                if work.stopped or work.next_yield >= len(work.files):
                     break
-                self._condition.wait()
-        failure = self._failure
+                work.condition.wait()
+        failure = work.failure
         self.close()
         if failure is not None:
             raise failure
@@ -125,14 +141,12 @@ class _Scan:
 
     def close(self) -> None:
         """Stops the workers and destroys their sessions; later ``next`` calls end at once."""
-        with self._condition:
-            self._stopped = True
-            self._closed = True
-            self._results.clear()
-            self._condition.notify_all()
+        if self._closed:
+            return
+        self._closed = True
+        self._work.stop()
         for thread in self._threads:
-            if thread is not threading.current_thread():
-                thread.join()
+            thread.join()
         for session in self._sessions:
             session.close()
 

@@ -3,12 +3,14 @@
 from __future__ import annotations
 
 import ctypes
+import errno
 import io
 import math
 import os
+import stat
 import threading
 from types import MappingProxyType, TracebackType
-from typing import BinaryIO, Optional, Union
+from typing import BinaryIO, Callable, Optional, Union
 
 from ._library import Library, SessionRecord, SessionValue, SonaraError, library
 from ._logs import LogRecordLine, logs
@@ -72,8 +74,10 @@ class Session:
 
     def __init__(self, path: PathLike) -> None:
         self._setup()
-        source = os.fspath(path)
-        self._create(lambda lib: lib.voice_session_init(self._pointer, os.fsencode(source)), source)
+        encoded = os.fsencode(path)
+        if b"\0" in encoded:
+            raise ValueError("the configuration path holds a NUL character")
+        self._create(lambda lib: lib.voice_session_init(self._pointer, encoded), os.fsdecode(encoded))
 
     @classmethod
     def from_text(cls, text: Union[str, bytes]) -> "Session":
@@ -93,7 +97,7 @@ class Session:
         self._lock = threading.Lock()
         self._live = False
 
-    def _create(self, create: "callable[[Library], int]", source: Optional[str]) -> None:  # type: ignore[valid-type]
+    def _create(self, create: Callable[[Library], int], source: Optional[str]) -> None:
         code, lines = logs.around_creation(lambda: create(self._lib))
         if code != 0:
             raise ConfigurationError(code, lines, source)
@@ -178,9 +182,11 @@ class Session:
     def enable(self, property: str, on: bool = True) -> None:
         """Switches one configured check on or off for this session, by its property name
         (one of :data:`PROPERTY_NAMES`; the overload check is "overload_border")."""
+        name = property.encode("utf-8")
         with self._lock:
             self._require_live()
-            done = self._lib.v_enable_property(self._pointer, property.encode("utf-8"), bool(on))
+            # A NUL would end the name early, so "depth\0x" would switch "depth".
+            done = b"\0" not in name and self._lib.v_enable_property(self._pointer, name, bool(on))
         logs.drain()
         if not done:
             raise ValueError(f"unknown property {property!r}; expected one of {', '.join(PROPERTY_NAMES)}")
@@ -199,27 +205,31 @@ class Session:
 
     # ---- checks ----------------------------------------------------------------------------
 
-    def check(self, source: Source) -> Result:
+    def check(self, source: Source, *, path: Optional[PathLike] = None) -> Result:
         """Judges one complete WAV file with ``v_check``: stops at the first failing step.
 
         ``source`` is the file's content (``bytes``, ``bytearray``, a ``memoryview``), a path
         (``str`` or ``os.PathLike``; not ``bytes``, which is content), or a file opened in
         binary mode, read from its position to the end. A missing or unreadable file raises
-        the ``OSError`` of reading it.
+        the ``OSError`` of reading it, and so does a path that is not a regular file.
+        ``path`` names the content in the result (its ``path`` and ``to_dict()``) in place of the
+        source's own path or file name, e.g. for bytes taken from an archive.
         """
-        return self._run(self._lib.v_check, source)
+        return self._run(self._lib.v_check, source, path)
 
-    def check_all(self, source: Source) -> Result:
+    def check_all(self, source: Source, *, path: Optional[PathLike] = None) -> Result:
         """Like :meth:`check`, through ``v_check_all``: the same ``passed`` and state, but every
         value that can be had is measured and judged, whatever the switches say."""
         self._require_live()
         function = self._lib.optional("v_check_all")
         if function is None:
             raise SonaraError(f"{self._lib.path} has no v_check_all (a newer libsonara has it)")
-        return self._run(function, source)
+        return self._run(function, source, path)
 
-    def _run(self, function: "ctypes._CFuncPtr", source: Source) -> Result:
+    def _run(self, function: "ctypes._CFuncPtr", source: Source, name: Optional[PathLike]) -> Result:
         content, path = _content(source)
+        if name is not None:
+            path = os.fsdecode(os.fspath(name))
         with _Borrowed(content) as buffer, self._lock:
             self._require_live()
             passed = bool(function(self._pointer, buffer.pointer, buffer.size))
@@ -241,8 +251,8 @@ class Session:
         while node and len(slots) < 64:  # the chain has nine; a bound against a broken one
             value = node.contents
             name = value.name.decode("ascii", "replace") if value.name else "?"
-            channels: tuple[float, ...] = ()
-            if value.text:
+            channels: Optional[tuple[float, ...]] = None
+            if value.text is not None and name == "signal_noise":
                 channels = _channel_values(value.text)
             slots[name] = Slot(name=name, value=value.value, enabled=bool(value.enable),
                                state=SlotState(value.state), unit=SLOT_UNITS.get(name),
@@ -265,6 +275,25 @@ def _channel_values(text: bytes) -> tuple[float, ...]:
     return tuple(values)
 
 
+def _read_regular_file(path: str) -> bytes:
+    """The whole file; anything but a regular file is refused at once (reading a FIFO would
+    wait for a writer, a device might never end)."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    try:
+        mode = os.fstat(fd).st_mode
+        if stat.S_ISDIR(mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+        if not stat.S_ISREG(mode):
+            raise OSError(errno.EINVAL, "not a regular file", path)
+        os.set_blocking(fd, True)
+        with os.fdopen(fd, "rb", closefd=True) as file:
+            fd = -1
+            return file.read()
+    finally:
+        if fd >= 0:
+            os.close(fd)
+
+
 def _content(source: Source) -> tuple[Union[bytes, bytearray, memoryview], Optional[str]]:
     if isinstance(source, (bytes, bytearray, memoryview)):
         return source, None
@@ -272,8 +301,7 @@ def _content(source: Source) -> tuple[Union[bytes, bytearray, memoryview], Optio
         path = os.fspath(source)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
-        with open(path, "rb") as file:
-            return file.read(), path
+        return _read_regular_file(path), path
     read = getattr(source, "read", None)
     if read is None:
         raise TypeError(f"cannot check {type(source).__name__}: give bytes, a memoryview, a path or a binary file")

@@ -52,6 +52,20 @@ def test_a_refused_configuration_does_not_leave_the_logger_diverted(capfd: pytes
     assert "WARN" in capfd.readouterr().err
 
 
+def test_text_with_a_nul_character_is_refused_before_the_library_sees_it() -> None:
+    # The library would read only up to the NUL: another file, or another configuration.
+    for make in (lambda: sonara.Session(str(CONFIG) + "\0.ignored"),
+                 lambda: sonara.Session.from_text(CONFIG.read_text() + "\0{}")):
+        with pytest.raises(ValueError, match="NUL"):
+            make()
+    with sonara.Session(CONFIG) as session, pytest.raises(ValueError, match="NUL"):
+        session.set_sound_name("a\0b")
+    with sonara.Session(CONFIG) as session:
+        with pytest.raises(ValueError, match="unknown property"):
+            session.enable("depth\0x", False)
+        assert session.check(SAMPLES[0]).slots["depth"].enabled
+
+
 def test_a_closed_session_refuses_every_use() -> None:
     session = sonara.Session(CONFIG)
     session.close()

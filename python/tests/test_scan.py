@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import gc
 import json
 import math
 import os
@@ -96,6 +97,25 @@ def test_stopping_a_scan_early_ends_its_workers(tree: Path) -> None:
     assert next(results, None) is None
 
 
+def test_a_scan_dropped_unfinished_stops_its_workers(tree: Path) -> None:
+    results = sonara.scan(tree, CONFIG, jobs=2)
+    next(results)
+    sessions, threads = results._sessions, results._threads
+    del results
+    gc.collect()
+    assert all(session.closed for session in sessions)
+    assert not any(thread.is_alive() for thread in threads)
+
+
+def test_a_fifo_named_directly_is_refused_without_waiting(tree: Path) -> None:
+    fifo = tree / "b" / "pipe.wav"
+    with sonara.Session(CONFIG) as session:
+        with pytest.raises(OSError, match="not a regular file"):
+            session.check(fifo)
+    [(path, result)] = list(sonara.scan([fifo], CONFIG))
+    assert path == str(fifo) and result.error == "not a regular file" and not result.passed
+
+
 def test_to_dataframe_has_the_schema_columns_and_a_row_per_file(tree: Path) -> None:
     results = list(sonara.scan(tree, CONFIG, jobs=2))
     frame = sonara.to_dataframe(reversed(results))  # rows come back in sorted path order
@@ -134,3 +154,15 @@ def test_to_dataframe_has_the_schema_columns_and_a_row_per_file(tree: Path) -> N
 def pd_na():
     import pandas
     return pandas.NA
+
+
+def test_json_lines_records_come_back_as_the_same_results_and_table(tree: Path) -> None:
+    results = list(sonara.scan(tree, CONFIG, jobs=2))
+    lines = [json.dumps(result.to_dict(), allow_nan=False) for _, result in results]
+    back = [sonara.Result.from_dict(json.loads(line)) for line in lines]
+    assert back == [result for _, result in results]
+    assert any(result.error for result in back) and any(result.slots for result in back)
+    from_records = sonara.to_dataframe(json.loads(line) for line in lines)
+    assert from_records.to_json() == sonara.to_dataframe(results).to_json()
+    with pytest.raises(ValueError, match="schema"):
+        sonara.Result.from_dict({"schema": 2, "path": "x", "error": "y"})

@@ -90,3 +90,31 @@ def test_a_check_releases_the_gil_so_two_threads_are_inside_at_once() -> None:
         "A returned STATE_OVERLOAD_BORDER_FAILED",
         "A logged True",
     ], run.stdout + run.stderr
+
+
+def test_threads_sharing_one_session_take_turns() -> None:
+    # Calls on one session must not overlap: the session's lock makes them take turns, so every
+    # thread reads back the slots of its own check.
+    import threading
+
+    import sonara
+
+    files = SAMPLES * 3
+    with sonara.Session(CONFIG) as session:
+        expected = {path: session.check(path) for path in SAMPLES}
+        got: list[tuple[object, object]] = []
+        barrier = threading.Barrier(4)
+
+        def work(offset: int) -> None:
+            barrier.wait()
+            for path in files[offset:] + files[:offset]:
+                got.append((path, session.check(path)))
+
+        threads = [threading.Thread(target=work, args=(n * 7,)) for n in range(4)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    assert len(got) == 4 * len(files)
+    for path, result in got:
+        assert result == expected[path], path

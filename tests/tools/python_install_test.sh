@@ -15,6 +15,14 @@ cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" || { cat "$s
 package=$prefix/lib/python3/dist-packages/sonara
 [ -f "$package/__init__.py" ] && [ -f "$package/py.typed" ] || fail "no package in $package"
 [ -f "$package/_install.py" ] || fail "no _install.py beside the installed package"
+# A staged installation (DESTDIR) puts the package and its record under the stage only.
+DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr >"$scratch/stage.log" ||
+  { cat "$scratch/stage.log"; fail "staged install"; }
+staged=$scratch/stage/usr/lib/python3/dist-packages/sonara
+[ -f "$staged/__init__.py" ] || fail "no package in $staged"
+relative=$(sed -n 's/^LIBRARY = "\(.*\)"$/\1/p' "$staged/_install.py")
+[ -n "$relative" ] && [ -f "$staged/$relative" ] || fail "staged _install.py names no staged library: $relative"
+[ -z "$(find "$scratch/stage" -path "$scratch/stage$scratch*" -print -quit)" ] || fail "DESTDIR added twice"
 configuration=$(find "$prefix" -name cv_configuration.json | head -1)
 [ -n "$configuration" ] || fail "no cv_configuration.json installed"
 mkdir -p "$scratch/recordings/nested"
