@@ -101,8 +101,7 @@ def _check_paths(paths: Sequence[str], base: str, config_text: str, check_all: b
         try:  # as scan does: a file that can't be read is reported, not raised
             result = check(_resolve(path, base))
         except OSError as error:
-            result = Result.unreadable(path, error.strerror or str(error), session.version,
-                                       session.hash)
+            result = Result.unreadable(path, error.strerror or str(error))
         records.append({**result.to_dict(), "path": path})
     _count(batches=1, files=len(records))
     return records
@@ -215,25 +214,11 @@ def _batch_size(count: int, threads: int, batch: Optional[int]) -> int:
     return max(1, min(MAX_BATCH, math.ceil(count / max(1, 4 * threads))))
 
 
-class Checked:
-    """What a run answers: the JSON Lines records in sorted path order, and the configuration."""
-
-    def __init__(self, records: list[dict[str, Any]], config_version: str, config_hash: str):
-        self.records = records
-        self.config_version = config_version
-        self.config_hash = config_hash
-
-    def to_dataframe(self) -> "pandas.DataFrame":
-        from ._records import records_to_dataframe
-
-        # Files that could not be checked carry the run's configuration, as scan's rows do.
-        return records_to_dataframe(self.records, self.config_version, self.config_hash)
-
-
 def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
                   client: Union["distributed.Client", str, None] = None, all: bool = False,
                   batch: Optional[int] = None, recursive: bool = True,
-                  retries: int = DEFAULT_RETRIES, progress: bool = False) -> Checked:
+                  retries: int = DEFAULT_RETRIES, progress: bool = False
+                  ) -> list[dict[str, Any]]:
     """Like :func:`check_archive`, answering the JSON Lines records in sorted path order."""
     from ._session import Session
 
@@ -242,7 +227,6 @@ def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
         # A refused configuration, or a library without check_all, stops here, not on every task.
         if all:
             session.check_all(b"")
-        version, digest = session.version, session.hash
     entries = [paths] if isinstance(paths, (str, os.PathLike)) else list(paths)
     given = [os.fsdecode(entry) for entry in entries]
     base = os.getcwd()
@@ -269,7 +253,7 @@ def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
         batches = [ordered[i:i + size] for i in range(0, len(ordered), size)]
         records.update(_run_batches(connected, batches, base, config_text, all, retries, run,
                                     progress))
-    return Checked([records[path] for path in sorted(records, key=os.fsencode)], version, digest)
+    return [records[path] for path in sorted(records, key=os.fsencode)]
 
 
 def _describe(error: BaseException) -> str:
@@ -342,8 +326,10 @@ def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
     Answers a DataFrame in ``sonara.to_dataframe``'s columns, one row per file in sorted path
     order; a file that could not be checked has its text in ``error``.
     """
-    return check_records(paths, config, client, all, batch, recursive, retries,
-                         progress).to_dataframe()
+    from ._frame import to_dataframe
+
+    return to_dataframe(check_records(paths, config, client, all, batch, recursive, retries,
+                                      progress))
 
 
 # --- the command -------------------------------------------------------------------------------
@@ -391,7 +377,7 @@ def main(argv: Optional[Iterable[str]] = None) -> int:
         return 2
     try:
         records = check_records(args.paths, config, args.scheduler, args.all, args.batch,
-                                not args.no_recurse, progress=sys.stderr.isatty()).records
+                                not args.no_recurse, progress=sys.stderr.isatty())
     except ConfigurationError as error:
         print(f"sonara.distributed: configuration refused: {error}", file=sys.stderr)
         return 2

@@ -64,7 +64,7 @@ Source = Union[str, "os.PathLike[str]", "pandas.DataFrame"]
 
 
 def _read_jsonl(path: Path) -> "pandas.DataFrame":
-    from ._records import records_to_dataframe
+    from ._frame import to_dataframe
 
     records = []
     with path.open("r", encoding="utf-8") as stream:
@@ -72,15 +72,16 @@ def _read_jsonl(path: Path) -> "pandas.DataFrame":
             if not line.strip():
                 continue
             try:
-                records.append(json.loads(line))
+                record = json.loads(line)
             except json.JSONDecodeError as error:
                 raise ValueError(f"{path}:{number}: not a JSON object: {error.msg}") from None
-            if not isinstance(records[-1], dict):
+            if not isinstance(record, dict):
                 raise ValueError(f"{path}:{number}: not a JSON object")
+            records.append(record)
     try:
-        return records_to_dataframe(records)
-    except ValueError as error:
-        raise ValueError(f"{path}: {error}") from None
+        return to_dataframe(records)
+    except (KeyError, TypeError, ValueError) as error:
+        raise ValueError(f"{path}: not a results file in the schema ({error!r})") from None
 
 
 def _read_csv(path: Path) -> "pandas.DataFrame":
