@@ -155,7 +155,7 @@ class _Logs:
                 logger.log(_TO_LOGGING.get(record.level, logging.ERROR), "%s", record.message,
                            extra={"sonara_level": record.level, "sonara_file": record.file,
                                   "sonara_line": record.line})
-            else:
+            elif sys.stderr is not None:  # passed on to where the library would have written it
                 sys.stderr.write(record.text + "\n")
         return parsed
 

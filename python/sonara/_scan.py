@@ -27,7 +27,7 @@ def find_files(paths: PathsArgument, recursive: bool = True) -> list[str]:
     loop). A path that doesn't exist is kept, so that its check reports it. Found entries that
     are not regular files (FIFOs, sockets, devices) are left out.
     """
-    if isinstance(paths, (str, os.PathLike)):
+    if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
     found: set[str] = set()
     for given in paths:

@@ -43,6 +43,7 @@ def test_find_files_walks_sorted_once_each(tree: Path) -> None:
     assert not any(part.startswith("a/loop/") for part in relative)
     assert len(relative) == len(SAMPLES) + 5
 
+    assert sonara.find_files(os.fsencode(tree)) == sonara.find_files(str(tree)) == found
     shallow = sonara.find_files(tree, recursive=False)
     assert shallow and all(os.path.dirname(path) == str(tree) for path in shallow)
     # A file named directly is taken whatever its name; the same file twice is checked once.

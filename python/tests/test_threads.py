@@ -13,7 +13,8 @@ from __future__ import annotations
 
 import subprocess
 import sys
-import textwrap
+
+import pytest
 
 from conftest import CONFIG, SAMPLES
 
@@ -49,15 +50,21 @@ a_thread.start()
 
 def blocked_writing() -> bool:
     # A's native thread sits in write(2) on the pipe: the kernel shows the call and its fd.
+    task = f"/proc/self/task/{a_thread.native_id}"
     try:
-        with open(f"/proc/self/task/{a_thread.native_id}/syscall") as file:
+        with open(f"{task}/syscall") as file:
             fields = file.read().split()
+    except FileNotFoundError:
+        return False  # the thread has not started yet, or has ended
     except OSError:
-        return False
+        print("SKIP: this kernel does not show a thread's system call")
+        sys.exit(0)
     return len(fields) > 1 and fields[0] == "1" and int(fields[1], 16) == write_end
 
 
 while not blocked_writing():  # this loop runs only because A's check let go of the GIL
+    if a_result:
+        sys.exit("A's check returned without writing to the full pipe")
     threading.Event().wait(0.001)
 b_result = b.check(passing)
 print("B returned", b_result.state.name, "while A was", "done" if a_result else "inside the library",
@@ -85,6 +92,8 @@ def test_a_check_releases_the_gil_so_two_threads_are_inside_at_once() -> None:
     run = subprocess.run([sys.executable, "-c", CHILD, str(failing), str(passing), str(CONFIG)],
                          capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr
+    if run.stdout.startswith("SKIP: "):
+        pytest.skip(run.stdout.strip().removeprefix("SKIP: "))
     assert run.stdout.splitlines() == [
         "B returned STATE_OK while A was inside the library blocked",
         "A returned STATE_OVERLOAD_BORDER_FAILED",
