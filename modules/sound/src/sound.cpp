@@ -200,12 +200,48 @@ double decode_sample(const unsigned char *data, uint64_t data_size, uint64_t off
     return static_cast<double>(static_cast<int16_t>(static_cast<uint16_t>(low | (high << 8))));
 }
 
+// Below this rate the resampling to 8000 Hz would make more than 8 samples of each one.
+constexpr uint32_t lowest_bounded_rate = 1000;
+
+// The resampler keeps a fixed state for every channel, from about 80 KB at common rates to about
+// 600 KB for absurd ones, and takes up to ~13 ms to set it up. Up to this many channels that is
+// a small constant; beyond it each channel must bring enough payload to pay for its state.
+constexpr uint32_t channels_without_minimum = 32;
+constexpr uint64_t payload_bytes_per_extra_channel = 16384;
+
 }  // namespace
+
+bool unpack_is_bounded(const Head *head) {
+    // Every standard 8-, 16-, 24- and 32-bit layout has at least one payload byte per sample,
+    // whatever the channel count; a header that claims more (sub-byte samples over many
+    // channels, channels that start outside their frame) would decode far more than it holds.
+    const uint64_t frames = head->data_size / head->block_align;
+    const uint64_t samples = frames * head->channels;
+    if (samples > head->data_size) {
+        LOG(LOG_WARN, "[unpack] %llu samples declared in %u payload bytes",
+            static_cast<unsigned long long>(samples), static_cast<unsigned>(head->data_size));
+        return false;
+    }
+    if (head->channels > channels_without_minimum &&
+        head->data_size / head->channels < payload_bytes_per_extra_channel) {
+        LOG(LOG_WARN, "[unpack] %u channels in %u payload bytes: fewer than %u bytes each",
+            static_cast<unsigned>(head->channels), static_cast<unsigned>(head->data_size),
+            static_cast<unsigned>(payload_bytes_per_extra_channel));
+        return false;
+    }
+    if (head->sample_rate != 0 && head->sample_rate < lowest_bounded_rate) {
+        LOG(LOG_WARN, "[unpack] Sample rate %u Hz is below %u Hz",
+            static_cast<unsigned>(head->sample_rate), static_cast<unsigned>(lowest_bounded_rate));
+        return false;
+    }
+    return true;
+}
 
 bool read_unpack(const Head *head, Unpack *unpack) {
     if (head == nullptr || unpack == nullptr) return false;
     std::memset(unpack, 0, sizeof(*unpack));
     if (head->block_align == 0) return false;
+    if (!unpack_is_bounded(head)) return false;
     if (head->data == nullptr && head->data_size != 0) return false;
 
     const uint64_t bytes_per_sample = head->bits_per_sample / 8;

@@ -36,7 +36,14 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head);
 // Copies every field but data and name, which become null.
 void copy_head(Head *destination, const Head *source);
 
-// Decodes the data chunk that head points at. Overwrites unpack without releasing it.
+// true when decoding and measuring head's payload costs work and memory in proportion to its
+// bytes: at most one sample per payload byte, beyond 32 channels at least 16 KiB of payload per
+// channel (the resampler's state per channel is fixed), and a sample rate that the 8000 Hz
+// measurements multiply at most 8-fold (rate 0 is let through: resampling reports it). false
+// logs why, once.
+bool unpack_is_bounded(const Head *head);
+// Decodes the data chunk that head points at. Overwrites unpack without releasing it. false for
+// block_align 0, a header unpack_is_bounded refuses, or exhausted memory.
 bool read_unpack(const Head *head, Unpack *unpack);
 // Releases every array of unpack; null and repeated calls are fine. Always true.
 bool free_unpack(Unpack *unpack);

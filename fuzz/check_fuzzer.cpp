@@ -1,0 +1,48 @@
+// Arbitrary bytes through v_check end to end, on two sessions: one whose checks are all enabled
+// and wide open, so every step of the pipeline runs whatever the values, and one with only the
+// two required entries, so no header limit stops a file before decoding.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "libcommon.h"
+#include "sonara.h"
+
+namespace {
+
+const char kWideOpen[] = R"({ "version": "fuzz",
+    "length": { "min": 0, "max": 2147483647 }, "duration": { "min": 0, "max": 2147483647 },
+    "depth": { "min": 0, "max": 65535 }, "channels": { "min": 0, "max": 65535 },
+    "sample_rate": { "min": 0, "max": 2147483647 }, "telephony_border": { "value": -1000000 },
+    "overload_border": { "value": 2.0 }, "signal_noise": { "value": -1000000 },
+    "voice_duration": { "value": 0.0 } })";
+
+const char kRequiredOnly[] =
+    R"({ "signal_noise": { "value": 15 }, "overload_border": { "value": 0.5 } })";
+
+struct Sessions {
+    Session wide_open{};
+    Session required_only{};
+
+    Sessions() {
+        log_init(LOG_ERROR + 1, std::fopen("/dev/null", "w"), 0, 0);
+        if (!v_create_session_from_memory(&wide_open, kWideOpen) ||
+            !v_create_session_from_memory(&required_only, kRequiredOnly)) {
+            std::fputs("check_fuzzer: a session could not be created\n", stderr);
+            std::abort();
+        }
+        v_dbg_set_property(&wide_open, "processing_sound_name", "fuzz.wav");
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // Sessions live for the whole run, as a server's would; the leak check runs after them.
+    static Sessions *sessions = new Sessions;
+    v_check(&sessions->wide_open, data, size);
+    v_check(&sessions->required_only, data, size);
+    return 0;
+}
