@@ -111,10 +111,11 @@ TEST(ConvertIntegerPcmWav, IsJudgedAsItIsWhateverItsDepthOrLayout) {
         // No readable 'fmt ': libsonara gives the header its own verdict, decoding or not.
         {"no fmt chunk", riff({'d', 'a', 't', 'a', 2, 0, 0, 0, 1, 2}), "WAV", false},
         {"fmt cut short", Bytes(speech.begin(), speech.begin() + 30), "WAV", false},
+        // Nothing at all: libsonara's own answer for an empty content stands.
+        {"empty", {}, "", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_FALSE(c.content.empty());
         Conversion conversion(c.content);
         EXPECT_EQ(conversion.code, SONARA_CONVERT_AS_IS);
         EXPECT_FALSE(conversion.record.converted);
@@ -314,7 +315,6 @@ TEST(ConvertUnreadable, CorruptFlacAndNonAudioGiveLibsndfilesText) {
         {"header only", Bytes(flac.begin(), flac.begin() + 50), "libsndfile: Error : unknown error in flac decoder."},
         {"magic damaged", no_magic, "libsndfile: Format not recognised."},
         {"not audio", junk, "libsndfile: Format not recognised."},
-        {"empty", {}, "libsndfile: Format not recognised."},
         {"float WAV without data", Bytes(float_wav.begin(), float_wav.begin() + 36), nullptr},
     };
     for (const Case &c : cases) {

@@ -29,8 +29,8 @@ extern "C" {
 
 /* Return codes of sonara_convert. */
 enum SonaraConvertCode {
-    SONARA_CONVERT_AS_IS = 0,          /* integer PCM WAV (or a RIFF/WAVE without a readable
-                                          'fmt ' chunk): judge the content itself */
+    SONARA_CONVERT_AS_IS = 0,          /* integer PCM WAV, a RIFF/WAVE without a readable
+                                          'fmt ' chunk, or no content: judge the content itself */
     SONARA_CONVERT_CONVERTED = 1,      /* wav/wav_size hold the WAV to judge */
     SONARA_CONVERT_UNREADABLE = -1,    /* libsndfile could not open or decode it; error holds
                                           libsndfile's text */

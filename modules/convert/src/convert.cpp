@@ -258,6 +258,9 @@ int sonara_convert(const unsigned char *content, size_t size, size_t max_wav_siz
             set_text(out->source_format, sizeof out->source_format, "WAV");
             return SONARA_CONVERT_AS_IS;
         case WavKind::NotWav:
+            // Nothing to decode: libsonara answers an empty content itself.
+            if (size == 0) return SONARA_CONVERT_AS_IS;
+            break;
         case WavKind::OtherEncoding: break;
         }
         static const unsigned char empty = 0;
