@@ -118,8 +118,8 @@ bool pads_last_block(int format) {
     }
 }
 
-// Where a block-coded WAV really ends: its 'fact' length, believed only when it cuts less than
-// one block from what libsndfile counts, which takes the padded last block (some writers put a
+// Where a block-coded WAV really ends: its 'fact' length, believed only when it cuts at most one
+// block from what libsndfile counts, which includes the padded last block (some writers put a
 // padded or a per-channel count there, and those are left alone).
 size_t end_of_recording(const WavProbe &probe, const SF_INFO &info) {
     if (!pads_last_block(info.format) || probe.fact_frames == 0 || probe.frames_per_block == 0) return SIZE_MAX;
