@@ -1,5 +1,6 @@
-# Install rules: the three libraries with their soname links, the public headers under
-# include/sonara, the tools, the default configurations, a pkg-config file and a CMake package.
+# Install rules: the three checking libraries and the format converter with their soname links,
+# the public headers under include/sonara, the tools, the default configurations, a pkg-config
+# file and a CMake package.
 if(SONARA_FUZZ)
   return()
 endif()
@@ -16,7 +17,7 @@ file(RELATIVE_PATH SONARA_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTAL
 set_target_properties(${SONARA_TOOLS} PROPERTIES INSTALL_RPATH "$ORIGIN/${SONARA_BIN_TO_LIB}")
 set_target_properties(sonara common visara PROPERTIES INSTALL_RPATH "$ORIGIN")
 
-install(TARGETS sonara common visara EXPORT libsonaraTargets
+install(TARGETS sonara common visara sonara_convert EXPORT libsonaraTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -27,6 +28,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/common/include/session_types.h
   ${PROJECT_SOURCE_DIR}/common/include/libcommon.h
   ${PROJECT_SOURCE_DIR}/modules/photo/include/visara.h
+  ${PROJECT_SOURCE_DIR}/modules/convert/include/sonara_convert.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/sonara)
 install(FILES
   ${PROJECT_SOURCE_DIR}/config/cv_configuration.json

@@ -10,16 +10,19 @@ The package reaches the shared library through ctypes (see :mod:`sonara._library
 it looks); it needs nothing but the standard library, and pandas for :func:`to_dataframe`.
 """
 
+from ._convert import DecodeError
 from ._frame import columns as dataframe_columns
 from ._frame import to_dataframe
 from ._library import LibraryNotFoundError, SonaraError, library_path
 from ._logs import capture_logs
 from ._result import SCHEMA, SLOT_NAMES, SLOT_UNITS, Result, Slot, SlotState, State
-from ._scan import find_files, scan
+from ._scan import DECODE_EXTENSIONS, find_files, scan
 from ._session import PROPERTY_NAMES, ConfigurationError, Session, SessionClosedError
 
 __all__ = [
     "ConfigurationError",
+    "DECODE_EXTENSIONS",
+    "DecodeError",
     "LibraryNotFoundError",
     "PROPERTY_NAMES",
     "Result",

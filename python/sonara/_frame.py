@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 import os
-from typing import TYPE_CHECKING, Any, Iterable, Mapping, Union
+from typing import TYPE_CHECKING, Any, Iterable, Mapping, Optional, Union
 
 from ._result import SLOT_NAMES, Result
 
@@ -12,12 +12,15 @@ if TYPE_CHECKING:
     import pandas
 
 
-def columns() -> list[str]:
-    """The DataFrame's columns, in order."""
+def columns(decode: bool = False) -> list[str]:
+    """The DataFrame's columns, in order (``source_format`` and ``converted`` when decoding)."""
     names = ["path", "result", "state", "state_name", "config_version", "config_hash"]
     for slot in SLOT_NAMES:
         names += [slot, f"{slot}_state"]
-    return names + ["signal_noise_channels", "error"]
+    names.append("signal_noise_channels")
+    if decode:
+        names += ["source_format", "converted"]
+    return names + ["error"]
 
 
 def _row(result: Result) -> dict[str, Any]:
@@ -35,23 +38,33 @@ def _row(result: Result) -> dict[str, Any]:
         row[f"{name}_state"] = None if slot is None else slot.state.text
     noise = result.slots.get("signal_noise")
     row["signal_noise_channels"] = [] if noise is None or noise.channels is None else list(noise.channels)
+    row["source_format"] = result.source_format
+    row["converted"] = result.converted
     row["error"] = result.error or ""
     return row
 
 
-def to_dataframe(results: Iterable[Union[Result, tuple[Any, Result], Mapping[str, Any]]]) -> "pandas.DataFrame":
+def to_dataframe(results: Iterable[Union[Result, tuple[Any, Result], Mapping[str, Any]]],
+                 decode: Optional[bool] = None) -> "pandas.DataFrame":
     """A DataFrame of results: :class:`Result` objects, the ``(path, Result)`` pairs of
-    :func:`scan`, or JSON Lines objects of the results schema (as ``json.loads`` reads them). Rows in sorted path order (results without a path last, as given); a value
+    :func:`scan`, or JSON Lines objects of the results schema (as ``json.loads`` reads them).
+    Rows in sorted path order (results without a path last, as given); a value
     that is not finite, or that the check did not report, is NaN; ``state`` is a nullable
     integer (missing for a file that could not be read); ``signal_noise_channels`` a list of
-    floats (NaN where not finite). pandas is imported here only."""
+    floats (NaN where not finite). ``decode`` adds the ``source_format`` and ``converted``
+    columns (a nullable boolean); by default they are there when some result was decoded.
+    pandas is imported here only."""
     import pandas
 
     items = [item[1] if isinstance(item, tuple) else
              Result.from_dict(item) if isinstance(item, Mapping) else item for item in results]
+    if decode is None:
+        decode = any(result.source_format is not None for result in items)
     rows = [_row(result) for result in items]
     rows.sort(key=lambda row: (row["path"] is None, os.fsencode(row["path"]) if row["path"] else b""))
-    frame = pandas.DataFrame(rows, columns=columns())
+    frame = pandas.DataFrame(rows, columns=columns(decode))
+    if decode:
+        frame["converted"] = frame["converted"].astype("boolean")
     frame["result"] = frame["result"].astype(bool)
     frame["state"] = frame["state"].astype("Int64")
     for name in SLOT_NAMES:

@@ -148,8 +148,12 @@ class Result:
     still hold the previous file's values. ``path`` is the file's path when the check was given
     one (or an open file with a name), else None.
 
-    A file that could not be read (``scan`` only) has ``error`` set, ``state`` None, ``passed``
-    false and no slots.
+    A file that could not be read or decoded (``scan`` only) has ``error`` set, ``state`` None,
+    ``passed`` false and no slots.
+
+    With ``decode=True``, ``source_format`` says what the recording was ("FLAC 24-bit", "WAV
+    A-law", "WAV PCM 16-bit") and ``converted`` whether what was judged is its 16-bit WAV
+    conversion; both are None without it.
     """
 
     state: Optional[State]
@@ -159,6 +163,8 @@ class Result:
     config_hash: str
     path: Optional[str] = None
     error: Optional[str] = None
+    source_format: Optional[str] = None
+    converted: Optional[bool] = None
 
     @property
     def state_name(self) -> Optional[str]:
@@ -180,9 +186,12 @@ class Result:
         if "error" in record:
             return cls.unreadable(record["path"], record["error"])
         slots = {slot["name"]: _slot_from_dict(slot) for slot in record["slots"]}
+        converted = record.get("converted")
         return cls(state=State(record["state"]), passed=bool(record["result"]),
                    slots=MappingProxyType(slots), config_version=record["config_version"],
-                   config_hash=record["config_hash"], path=record["path"])
+                   config_hash=record["config_hash"], path=record["path"],
+                   source_format=record.get("source_format"),
+                   converted=None if converted is None else bool(converted))
 
     def to_dict(self) -> dict[str, Any]:
         """The JSON Lines object of the results schema (``json.dumps`` gives the line)."""
@@ -190,7 +199,7 @@ class Result:
         if self.error is not None:
             return {"schema": SCHEMA, "path": path, "error": self.error}
         assert self.state is not None
-        return {
+        record: dict[str, Any] = {
             "schema": SCHEMA,
             "path": path,
             "result": self.passed,
@@ -200,3 +209,7 @@ class Result:
             "config_hash": self.config_hash,
             "slots": [slot.to_dict() for slot in self.slots.values()],
         }
+        if self.source_format is not None:
+            record["source_format"] = self.source_format
+            record["converted"] = bool(self.converted)
+        return record

@@ -8,27 +8,38 @@ import threading
 from types import TracebackType
 from typing import Iterable, Iterator, Optional, Union
 
+from ._convert import DecodeError
 from ._result import Result
 from ._session import PathLike, Session
 
 PathsArgument = Union[PathLike, Iterable[PathLike]]
 
 
+# What a walk with decode=True looks at, as `sonara check --decode` does.
+DECODE_EXTENSIONS: tuple[str, ...] = (".wav", ".flac", ".ogg", ".oga", ".opus", ".mp3")
+
+
 def _is_wav(name: str) -> bool:
     return name.lower().endswith(".wav")
 
 
-def find_files(paths: PathsArgument, recursive: bool = True) -> list[str]:
+def _is_decodable(name: str) -> bool:
+    return name.lower().endswith(DECODE_EXTENSIONS)
+
+
+def find_files(paths: PathsArgument, recursive: bool = True, decode: bool = False) -> list[str]:
     """The files that ``scan`` checks, sorted by their bytes and each once.
 
     A path that names a file is taken whatever its name; a directory gives the files in it
-    whose names end in ``.wav`` (any letter case), and with ``recursive`` those of its
+    whose names end in ``.wav`` (with ``decode`` also ``.flac``, ``.ogg``, ``.oga``, ``.opus``,
+    ``.mp3``; any letter case), and with ``recursive`` those of its
     subdirectories. Links to files are followed, links to directories are not (so a walk can't
     loop). A path that doesn't exist is kept, so that its check reports it. Found entries that
     are not regular files (FIFOs, sockets, devices) are left out.
     """
     if isinstance(paths, (str, bytes, os.PathLike)):
         paths = [paths]
+    wanted = _is_decodable if decode else _is_wav
     found: set[str] = set()
     for given in paths:
         root = os.fspath(given)
@@ -39,7 +50,7 @@ def find_files(paths: PathsArgument, recursive: bool = True) -> list[str]:
             continue
         for folder, folders, names in os.walk(root, followlinks=False):
             for name in names:
-                if not _is_wav(name):
+                if not wanted(name):
                     continue
                 path = os.path.join(folder, name)
                 try:
@@ -79,15 +90,17 @@ class _Work:
             self.next_claim += 1
             return index
 
-    def run(self, session: Session, all: bool) -> None:
+    def run(self, session: Session, all: bool, decode: bool) -> None:
         check = session.check_all if all else session.check
         try:
             while (index := self.claim()) is not None:
                 path = self.files[index]
                 try:
-                    result = check(path)
+                    result = check(path, decode=decode)
                 except OSError as error:
                     result = Result.unreadable(path, error.strerror or str(error))
+                except DecodeError as error:
+                    result = Result.unreadable(path, str(error))
                 with self.condition:
                     self.results[index] = result
                     self.condition.notify_all()
@@ -107,11 +120,11 @@ class _Work:
 class _Scan:
     """The iterator ``scan`` returns: workers check files ahead, results come out in order."""
 
-    def __init__(self, files: list[str], sessions: list[Session], all: bool) -> None:
+    def __init__(self, files: list[str], sessions: list[Session], all: bool, decode: bool) -> None:
         self._work = _Work(files, len(sessions))
         self._sessions = sessions
         self._closed = False
-        self._threads = [threading.Thread(target=self._work.run, args=(session, all), daemon=True,
+        self._threads = [threading.Thread(target=self._work.run, args=(session, all, decode), daemon=True,
                                           name=f"sonara-scan-{number}")
                          for number, session in enumerate(sessions)]
         for thread in self._threads:
@@ -172,19 +185,21 @@ def _default_jobs() -> int:
 
 
 def scan(paths: PathsArgument, config: PathLike, jobs: Optional[int] = None, all: bool = False,
-         recursive: bool = True) -> Iterator[tuple[str, Result]]:
+         recursive: bool = True, decode: bool = False) -> Iterator[tuple[str, Result]]:
     """Checks every file that ``paths`` name (see :func:`find_files`) and yields
     ``(path, Result)`` in sorted path order.
 
     ``config`` is a configuration file or directory; ``jobs`` worker threads (default: the
     processors this process may run on) each check with a session of their own, and since every
     library call releases the GIL they run at once. ``all`` uses ``check_all`` instead of
-    ``check``. A file that can't be read gives a :class:`Result` with ``error`` set. The
+    ``check``. ``decode`` checks with ``decode=True`` (see :meth:`Session.check`) and walks
+    folders for the extensions of :data:`DECODE_EXTENSIONS`. A file that can't be read (or
+    decoded) gives a :class:`Result` with ``error`` set. The
     configuration is read, and a refused one raises :class:`ConfigurationError`, before this
     returns. The iterator stops its workers and destroys its sessions when exhausted, on
     ``close()`` or at the end of a ``with`` block.
     """
-    files = find_files(paths, recursive)
+    files = find_files(paths, recursive, decode)
     count = max(1, min(jobs if jobs is not None else _default_jobs(), len(files) or 1))
     if jobs is not None and jobs < 1:
         raise ValueError("jobs must be at least 1")
@@ -196,4 +211,4 @@ def scan(paths: PathsArgument, config: PathLike, jobs: Optional[int] = None, all
         for session in sessions:
             session.close()
         raise
-    return _Scan(files, sessions, all)
+    return _Scan(files, sessions, all, decode)

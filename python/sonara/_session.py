@@ -12,6 +12,7 @@ import threading
 from types import MappingProxyType, TracebackType
 from typing import BinaryIO, Callable, Optional, Union
 
+from ._convert import DEFAULT_MAX_DECODED_SIZE, Conversion
 from ._library import Library, SessionRecord, SessionValue, SonaraError, library
 from ._logs import LogRecordLine, logs
 from ._result import SLOT_UNITS, Result, Slot, SlotState, State
@@ -205,7 +206,8 @@ class Session:
 
     # ---- checks ----------------------------------------------------------------------------
 
-    def check(self, source: Source, *, path: Optional[PathLike] = None) -> Result:
+    def check(self, source: Source, *, path: Optional[PathLike] = None, decode: bool = False,
+              max_decoded_size: int = DEFAULT_MAX_DECODED_SIZE) -> Result:
         """Judges one complete WAV file with ``v_check``: stops at the first failing step.
 
         ``source`` is the file's content (``bytes``, ``bytearray``, a ``memoryview``), a path
@@ -214,33 +216,57 @@ class Session:
         the ``OSError`` of reading it, and so does a path that is not a regular file.
         ``path`` names the content in the result (its ``path`` and ``to_dict()``) in place of the
         source's own path or file name, e.g. for bytes taken from an archive.
-        """
-        return self._run(self._lib.v_check, source, path)
 
-    def check_all(self, source: Source, *, path: Optional[PathLike] = None) -> Result:
+        ``decode=True`` judges a recording that is not integer PCM WAV (FLAC, Ogg Vorbis, Opus,
+        MP3, WAV with A-law, µ-law, ADPCM, GSM or float samples, told by its content) as the
+        16-bit PCM WAV libsonara_convert decodes it to, held only for this call; integer PCM WAV
+        is judged as it is. The result's ``source_format`` and ``converted`` say which. A
+        recording that can't be decoded raises :class:`DecodeError` with libsndfile's text.
+        ``max_decoded_size`` bounds the decoded WAV (bytes, default 4 GiB).
+        """
+        return self._run(self._lib.v_check, source, path, decode, max_decoded_size)
+
+    def check_all(self, source: Source, *, path: Optional[PathLike] = None, decode: bool = False,
+                  max_decoded_size: int = DEFAULT_MAX_DECODED_SIZE) -> Result:
         """Like :meth:`check`, through ``v_check_all``: the same ``passed`` and state, but every
         value that can be had is measured and judged, whatever the switches say."""
         self._require_live()
         function = self._lib.optional("v_check_all")
         if function is None:
             raise SonaraError(f"{self._lib.path} has no v_check_all (a newer libsonara has it)")
-        return self._run(function, source, path)
+        return self._run(function, source, path, decode, max_decoded_size)
 
-    def _run(self, function: "ctypes._CFuncPtr", source: Source, name: Optional[PathLike]) -> Result:
+    def _run(self, function: "ctypes._CFuncPtr", source: Source, name: Optional[PathLike],
+             decode: bool, max_decoded_size: int) -> Result:
+        if max_decoded_size < 1:
+            raise ValueError("max_decoded_size must be at least 1")
         content, path = _content(source)
         if name is not None:
             path = os.fsdecode(os.fspath(name))
-        with _Borrowed(content) as buffer, self._lock:
-            self._require_live()
-            passed = bool(function(self._pointer, buffer.pointer, buffer.size))
-            code = self._record.state
-            if code == State.STATE_BAD_SESSION:
-                raise SessionClosedError("the library refused the session record (state 101)")
-            state = State(code)
-            slots = {} if state == State.STATE_CONTENT_FAILED else self._slots()
+        source_format: Optional[str] = None
+        converted: Optional[bool] = None
+        with _Borrowed(content) as buffer:
+            # Decoded outside the session's lock: another thread may check meanwhile.
+            conversion = Conversion(buffer.pointer, buffer.size, max_decoded_size) if decode else None
+            try:
+                if conversion is not None:
+                    source_format, converted = conversion.source_format, conversion.converted
+                judged, size = (conversion.pointer, conversion.size) if conversion else (buffer.pointer, buffer.size)
+                with self._lock:
+                    self._require_live()
+                    passed = bool(function(self._pointer, judged, size))
+                    code = self._record.state
+                    if code == State.STATE_BAD_SESSION:
+                        raise SessionClosedError("the library refused the session record (state 101)")
+                    state = State(code)
+                    slots = {} if state == State.STATE_CONTENT_FAILED else self._slots()
+            finally:
+                if conversion is not None:
+                    conversion.close()
         logs.drain()
         return Result(state=state, passed=passed, slots=MappingProxyType(slots),
-                      config_version=self._version, config_hash=self._hash, path=path)
+                      config_version=self._version, config_hash=self._hash, path=path,
+                      source_format=source_format, converted=converted)
 
     def _slots(self) -> dict[str, Slot]:
         first = ctypes.POINTER(SessionValue)()

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_reader.h"
+#include "sonara_convert.h"
 #include "strict.h"
 
 namespace sonara_cli {
@@ -65,10 +66,33 @@ FileReport Checker::check(const Input &input) {
         return report;
     }
     report.bytes = content.size;
+    // What is judged: the file's own bytes, or with --decode the WAV converted from them, which
+    // lives until this function returns.
+    const unsigned char *judged = content.data.get();
+    size_t judged_size = content.size;
+    SonaraConversion conversion{};
+    struct Release {
+        SonaraConversion &conversion;
+        ~Release() { sonara_conversion_free(&conversion); }
+    } release{conversion};
+    if (settings_.decode) {
+        const size_t bound = settings_.max_size > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(settings_.max_size);
+        const int code = sonara_convert(content.data.get(), content.size, bound, &conversion);
+        if (code < 0) {
+            report.error = conversion.error;
+            return report;
+        }
+        report.source_format = conversion.source_format;
+        report.converted = conversion.converted;
+        if (conversion.converted) {
+            judged = conversion.wav;
+            judged_size = conversion.wav_size;
+        }
+    }
     report.config_version = version_;
     report.config_hash = hash_;
     const auto check = settings_.all ? v_check_all : v_check;
-    report.result = check(&session_, content.data.get(), content.size);
+    report.result = check(&session_, judged, judged_size);
     report.state = session_.state;
     // An empty file leaves the previous file's values in the result block: none are reported.
     if (report.state != STATE_CONTENT_FAILED) {
@@ -92,7 +116,7 @@ FileReport Checker::check(const Input &input) {
         }
     }
     if (settings_.strict) {
-        report.strict = judge_strictly(report, content.data.get(), content.size);
+        report.strict = judge_strictly(report, judged, judged_size);
     }
     return report;
 }

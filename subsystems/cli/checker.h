@@ -14,7 +14,8 @@ struct CheckSettings {
     std::string configuration;  // file or directory, as v_create_session takes it
     bool all = false;           // v_check_all instead of v_check
     bool strict = false;
-    uint64_t max_size = 0;
+    uint64_t max_size = 0;      // largest file read, and largest WAV a conversion may produce
+    bool decode = false;        // convert what is not integer PCM WAV before checking it
 };
 
 class Checker {

@@ -47,6 +47,7 @@ struct CheckOptions {
     unsigned jobs = 0;
     bool all = false;
     bool strict = false;
+    bool decode = false;
     uint64_t max_size = DEFAULT_MAX_SIZE;
     OutputFormat format = OutputFormat::text;
     std::string summary_json;
@@ -130,7 +131,7 @@ int run_check(CheckOptions options) {
         }
     }
 
-    CheckSettings settings{options.configuration, options.all, options.strict, options.max_size};
+    CheckSettings settings{options.configuration, options.all, options.strict, options.max_size, options.decode};
     std::vector<std::unique_ptr<Checker>> checkers;
     checkers.push_back(std::make_unique<Checker>(settings));
     if (!checkers.front()->created()) {
@@ -141,6 +142,7 @@ int run_check(CheckOptions options) {
     const auto start = std::chrono::steady_clock::now();
     WalkOptions walk;
     walk.recurse = !options.no_recurse;
+    walk.decode = options.decode;
     walk.warn = [](const std::string &path, const std::string &why) {
         warn(escape_control(path) + ": " + why);
     };
@@ -156,11 +158,11 @@ int run_check(CheckOptions options) {
         }
     }
 
-    std::fputs(output_header(options.format, options.strict).c_str(), stdout);
+    std::fputs(output_header(options.format, options.strict, options.decode).c_str(), stdout);
     Summary summary;
     Progress progress(!options.quiet && ::isatty(STDERR_FILENO) == 1, inputs.size());
     check_in_order(inputs, checkers, [&](size_t index, FileReport &&report) {
-        const std::string record = output_record(options.format, report, options.strict);
+        const std::string record = output_record(options.format, report, options.strict, options.decode);
         std::fwrite(record.data(), 1, record.size(), stdout);
         summary.add(report);
         progress.update(index + 1, summary.audio_seconds());
@@ -176,7 +178,7 @@ int run_check(CheckOptions options) {
         status = EXIT_CHECK_FAILED;
     }
     if (!written) warn("writing the results failed");
-    if (inputs.empty()) warn("no WAV files found");
+    if (inputs.empty()) warn(options.decode ? "no recordings found" : "no WAV files found");
     if (!options.quiet) std::fputs(summary.text(wall, jobs).c_str(), stderr);
     if (summary_file) {
         *summary_file << summary.json(wall, jobs, status);
@@ -210,7 +212,13 @@ int main(int argc, char **argv) {
     check->add_flag("--all", options.all, "Obtain every value (v_check_all) instead of stopping at the first failure");
     check->add_flag("--strict", options.strict,
                     "Also fail non-finite values and headers whose fields disagree or are not integer PCM");
-    check->add_option("--max-size", options.max_size, "Report larger files as too large without reading them (default 4GiB)")
+    check->add_flag("--decode", options.decode,
+                    "Decode recordings that are not integer PCM WAV (FLAC, Ogg Vorbis, Opus, MP3, A-law, "
+                    "u-law, ADPCM, GSM or float WAV) to 16-bit PCM WAV and check that; folders are also "
+                    "walked for .flac .ogg .oga .opus .mp3");
+    check->add_option("--max-size", options.max_size,
+                      "Report larger files as too large without reading them, and with --decode refuse "
+                      "a decoded WAV larger than this (default 4GiB)")
         ->transform(CLI::AsSizeValue(false))
         ->option_text("SIZE (bytes, or with K, M, G: 1024-based)");
     const std::map<std::string, OutputFormat> formats = {

@@ -6,16 +6,16 @@ namespace sonara_cli {
 
 const char *slot_state_text(int state) { return state_name(state); }
 
-std::string output_header(OutputFormat format, bool strict) {
-    return format == OutputFormat::csv ? csv_header(strict) : std::string();
+std::string output_header(OutputFormat format, bool strict, bool decode) {
+    return format == OutputFormat::csv ? csv_header(strict, decode) : std::string();
 }
 
-std::string output_record(OutputFormat format, const FileReport &report, bool strict) {
+std::string output_record(OutputFormat format, const FileReport &report, bool strict, bool decode) {
     switch (format) {
     case OutputFormat::jsonl:
         return jsonl_record(report);
     case OutputFormat::csv:
-        return csv_record(report, strict);
+        return csv_record(report, strict, decode);
     case OutputFormat::text:
         break;
     }

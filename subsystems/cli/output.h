@@ -13,14 +13,15 @@ enum class OutputFormat { text, jsonl, csv };
 constexpr int RESULTS_SCHEMA = 1;
 
 // What comes before the first record (the CSV header row); empty for the other formats.
-std::string output_header(OutputFormat format, bool strict);
+// strict and decode add their columns to CSV.
+std::string output_header(OutputFormat format, bool strict, bool decode);
 // One file's record, ending with a newline.
-std::string output_record(OutputFormat format, const FileReport &report, bool strict);
+std::string output_record(OutputFormat format, const FileReport &report, bool strict, bool decode);
 
 std::string text_record(const FileReport &report);
 std::string jsonl_record(const FileReport &report);
-std::string csv_header(bool strict);
-std::string csv_record(const FileReport &report, bool strict);
+std::string csv_header(bool strict, bool decode);
+std::string csv_record(const FileReport &report, bool strict, bool decode);
 
 // "not evaluated", "passed", "failed".
 const char *slot_state_text(int state);

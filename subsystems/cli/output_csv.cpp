@@ -49,7 +49,7 @@ std::string row(const std::vector<std::string> &fields) {
 
 }  // namespace
 
-std::string csv_header(bool strict) {
+std::string csv_header(bool strict, bool decode) {
     std::vector<std::string> names = {"path", "result", "state", "state_name", "config_version",
                                       "config_hash"};
     for (const char *slot : SLOT_NAMES) {
@@ -61,11 +61,15 @@ std::string csv_header(bool strict) {
         names.push_back("strict_failed");
         names.push_back("strict_reasons");
     }
+    if (decode) {
+        names.push_back("source_format");
+        names.push_back("converted");
+    }
     names.push_back("error");
     return row(names);
 }
 
-std::string csv_record(const FileReport &report, bool strict) {
+std::string csv_record(const FileReport &report, bool strict, bool decode) {
     const bool checked = report.error.empty();
     std::vector<std::string> fields = {report.path};
     if (checked) {
@@ -94,6 +98,11 @@ std::string csv_record(const FileReport &report, bool strict) {
         const bool judged = checked && report.strict.has_value();
         fields.push_back(judged ? (report.strict->failed ? "true" : "false") : "");
         fields.push_back(judged ? joined(report.strict->reasons) : "");
+    }
+    if (decode) {
+        const bool known = checked && report.source_format.has_value();
+        fields.push_back(known ? *report.source_format : "");
+        fields.push_back(known ? (report.converted ? "true" : "false") : "");
     }
     fields.push_back(report.error);
     return row(fields);

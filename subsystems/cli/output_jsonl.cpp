@@ -57,6 +57,10 @@ std::string jsonl_record(const FileReport &report) {
         if (report.strict) {
             object["strict"] = {{"failed", report.strict->failed}, {"reasons", report.strict->reasons}};
         }
+        if (report.source_format) {
+            object["source_format"] = *report.source_format;
+            object["converted"] = report.converted;
+        }
     }
     // Bytes that are not UTF-8 become U+FFFD; everything outside ASCII is written escaped.
     return object.dump(-1, ' ', true, json::error_handler_t::replace) + "\n";

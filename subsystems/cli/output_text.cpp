@@ -43,6 +43,9 @@ std::string text_record(const FileReport &report) {
     for (const SlotReport &slot : report.slots) {
         if (slot.state != 0) line += "; " + slot_text(slot);
     }
+    if (report.source_format) {
+        line += "; source " + escape_control(*report.source_format) + (report.converted ? ", converted" : "");
+    }
     if (report.strict) {
         line += report.strict->failed ? "; strict FAILED:" : "; strict ok";
         for (size_t i = 0; i < report.strict->reasons.size(); ++i) {

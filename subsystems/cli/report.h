@@ -36,6 +36,10 @@ struct FileReport {
     std::optional<StrictVerdict> strict;
     uint64_t bytes = 0;
     double audio_seconds = 0.0;  // the header's duration, when the header was read
+    // With --decode: what the file was ("FLAC 24-bit", "WAV PCM 16-bit") and whether the WAV
+    // judged is a conversion of it. Unset without --decode.
+    std::optional<std::string> source_format;
+    bool converted = false;
 
     bool failed() const { return error.empty() && (!result || (strict && strict->failed)); }
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace sonara_cli {
@@ -62,26 +63,30 @@ private:
             const std::string path = join(directory, name);
             struct stat status {};
             if (::lstat(path.c_str(), &status) != 0) {
-                if (has_wav_extension(name)) failed(path);
+                if (wanted(name)) failed(path);
                 continue;
             }
             if (S_ISLNK(status.st_mode)) {
                 // Followed to a file; a link to a directory is left alone.
                 struct stat target {};
                 if (::stat(path.c_str(), &target) != 0) {
-                    if (has_wav_extension(name)) failed(path);
+                    if (wanted(name)) failed(path);
                     continue;
                 }
-                if (!S_ISDIR(target.st_mode) && has_wav_extension(name)) file(path, target);
+                if (!S_ISDIR(target.st_mode) && wanted(name)) file(path, target);
                 continue;
             }
             if (S_ISDIR(status.st_mode)) {
                 if (options_.recurse) subdirectories.push_back(path);
                 continue;
             }
-            if (has_wav_extension(name)) file(path, status);
+            if (wanted(name)) file(path, status);
         }
         for (const std::string &path : subdirectories) walk(path);
+    }
+
+    bool wanted(const char *name) const {
+        return options_.decode ? has_decodable_extension(name) : has_wav_extension(name);
     }
 
     void file(const std::string &path, const struct stat &status) {
@@ -102,11 +107,23 @@ private:
 
 }  // namespace
 
-bool has_wav_extension(const std::string &name) {
-    static constexpr char extension[] = ".wav";
-    constexpr size_t length = sizeof(extension) - 1;
+namespace {
+
+bool ends_with_ignoring_case(const std::string &name, const char *extension) {
+    const size_t length = std::strlen(extension);
     if (name.size() < length) return false;
     return ::strncasecmp(name.c_str() + name.size() - length, extension, length) == 0;
+}
+
+}  // namespace
+
+bool has_wav_extension(const std::string &name) { return ends_with_ignoring_case(name, ".wav"); }
+
+bool has_decodable_extension(const std::string &name) {
+    for (const char *extension : {".wav", ".flac", ".ogg", ".oga", ".opus", ".mp3"}) {
+        if (ends_with_ignoring_case(name, extension)) return true;
+    }
+    return false;
 }
 
 std::vector<Input> collect_inputs(const std::vector<std::string> &paths, const WalkOptions &options) {

@@ -15,12 +15,14 @@ struct Input {
 
 struct WalkOptions {
     bool recurse = true;
+    // Folders are also walked for the names of the formats --decode converts.
+    bool decode = false;
     // Called for every path that is skipped on purpose (FIFO, socket, device), with why.
     std::function<void(const std::string &path, const std::string &why)> warn;
 };
 
 // Named files are checked whatever their names; named directories are walked for names ending
-// in ".wav" in any case, into subdirectories unless recurse is off. Links to files are followed,
+// in ".wav" (with decode also ".flac", ".ogg", ".oga", ".opus", ".mp3") in any case, into subdirectories unless recurse is off. Links to files are followed,
 // links to directories are not, so the walk cannot loop. A path that can't be looked at or a
 // directory that can't be listed becomes an entry with its error. The result is sorted by path
 // bytes and holds each path once.
@@ -28,5 +30,8 @@ std::vector<Input> collect_inputs(const std::vector<std::string> &paths, const W
 
 // True when name ends in ".wav", compared without regard to case.
 bool has_wav_extension(const std::string &name);
+
+// True when name ends in one of the extensions a walk with decode looks at, in any case.
+bool has_decodable_extension(const std::string &name);
 
 }  // namespace sonara_cli

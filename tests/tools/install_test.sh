@@ -14,12 +14,12 @@ cmake --install "$build" --prefix "$prefix" >"$prefix/install.log" || { cat "$pr
 pc=$(find "$prefix" -name libsonara.pc)
 [ -n "$pc" ] || fail "no libsonara.pc installed"
 libdir=$(dirname "$(dirname "$pc")")
-for file in "$prefix/include/sonara/"{sonara.h,session_types.h,visara.h,libcommon.h} \
+for file in "$prefix/include/sonara/"{sonara.h,session_types.h,visara.h,libcommon.h,sonara_convert.h} \
             "$prefix/bin/"{scanner,probe_run,probe_load,probe_link,probe_settings,idle_service,idle_audio,sonara} \
             "$prefix/share/man/man1/sonara.1"; do
   [ -e "$file" ] || fail "$file not installed"
 done
-for library in libsonara libcommon libvisara; do
+for library in libsonara libcommon libvisara libsonara_convert; do
   [ -f "$libdir/$library.so.1.2.5" ] || fail "$library.so.1.2.5 not installed in $libdir"
   [ "$(readlink "$libdir/$library.so")" = "$library.so.1.2.5" ] || fail "$library.so link"
 done

@@ -1,0 +1,130 @@
+"""Recordings that are not integer PCM WAV, decoded by libsonara_convert into the 16-bit PCM WAV
+that libsonara judges (``decode=True``).
+
+The conversion library is looked up once, on first use: ``SONARA_CONVERT_LIBRARY`` when set (a
+path; nothing else is tried), otherwise beside the libsonara this process loaded (the build's
+``bin`` folder, or the installed library folder), otherwise the system's search path
+(``libsonara_convert.so.1.2.5``).
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import threading
+from types import TracebackType
+from typing import Optional
+
+from ._library import SonaraError, library
+
+CONVERT_SONAME = "libsonara_convert.so.1.2.5"
+
+# Return codes of sonara_convert.
+AS_IS = 0
+CONVERTED = 1
+
+# The largest WAV a conversion may produce when the caller names no bound: as ``sonara check``'s
+# default --max-size.
+DEFAULT_MAX_DECODED_SIZE = 4 << 30
+
+
+class DecodeError(SonaraError):
+    """A recording could not be decoded; the message is libsndfile's text (or the bound it
+    passed). ``source_format`` names what it was, when that was found out."""
+
+    def __init__(self, message: str, source_format: str = "") -> None:
+        self.source_format = source_format
+        super().__init__(message)
+
+
+class ConversionRecord(ctypes.Structure):
+    """The ``SonaraConversion`` record of sonara_convert.h."""
+
+    _fields_ = [
+        ("wav", ctypes.c_void_p),
+        ("wav_size", ctypes.c_size_t),
+        ("converted", ctypes.c_bool),
+        ("source_format", ctypes.c_char * 64),
+        ("error", ctypes.c_char * 256),
+    ]
+
+
+class _ConvertLibrary:
+    def __init__(self, path: str) -> None:
+        self.path = path
+        handle = ctypes.CDLL(path)
+        self.convert = handle.sonara_convert
+        self.convert.restype = ctypes.c_int
+        self.convert.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_size_t,
+                                 ctypes.POINTER(ConversionRecord)]
+        self.free = handle.sonara_conversion_free
+        self.free.restype = None
+        self.free.argtypes = [ctypes.POINTER(ConversionRecord)]
+        size = handle.sonara_conversion_size
+        size.restype = ctypes.c_size_t
+        size.argtypes = []
+        if size() != ctypes.sizeof(ConversionRecord):
+            raise SonaraError(f"{path}: its conversion record is {size()} bytes, this package "
+                              f"declares {ctypes.sizeof(ConversionRecord)}")
+
+
+def _find() -> _ConvertLibrary:
+    explicit = os.environ.get("SONARA_CONVERT_LIBRARY")
+    if explicit:
+        return _ConvertLibrary(explicit)
+    tried = []
+    beside = os.path.join(os.path.dirname(library().path), CONVERT_SONAME)
+    for candidate in ([beside] if os.sep in library().path else []) + [CONVERT_SONAME]:
+        try:
+            return _ConvertLibrary(candidate)
+        except OSError as error:
+            tried.append(f"{candidate}: {error}")
+    raise SonaraError("libsonara_convert could not be loaded (decode=True needs it); tried "
+                      + "; ".join(tried) + "; set SONARA_CONVERT_LIBRARY to its path")
+
+
+_loaded: Optional[_ConvertLibrary] = None
+_lock = threading.Lock()
+
+
+def convert_library() -> _ConvertLibrary:
+    global _loaded
+    if _loaded is None:
+        with _lock:
+            if _loaded is None:
+                _loaded = _find()
+    return _loaded
+
+
+class Conversion:
+    """One conversion of content at ``pointer`` (``size`` bytes), held until :meth:`close` (or
+    the end of a ``with`` block). ``pointer``/``size`` then give what to judge: the converted
+    WAV, or the content itself when it is integer PCM WAV. A recording that can't be decoded
+    raises :class:`DecodeError`."""
+
+    def __init__(self, pointer: Optional[int], size: int, max_decoded_size: int) -> None:
+        self._library = convert_library()
+        self._record = ConversionRecord()
+        # The call runs without the GIL (ctypes releases it), so decoding overlaps other threads.
+        code = self._library.convert(pointer, size, max_decoded_size, ctypes.byref(self._record))
+        self.source_format = self._record.source_format.decode("utf-8", "replace")
+        if code < 0:
+            message = self._record.error.decode("utf-8", "replace")
+            self.close()
+            raise DecodeError(message, self.source_format)
+        self.converted = code == CONVERTED
+        self.pointer = self._record.wav if self.converted else pointer
+        self.size = self._record.wav_size if self.converted else size
+
+    def close(self) -> None:
+        """Releases the converted WAV; a second call does nothing."""
+        if self._record is not None:
+            self._library.free(ctypes.byref(self._record))
+            self._record = None  # type: ignore[assignment]
+
+    def __enter__(self) -> "Conversion":
+        return self
+
+    def __exit__(self, kind: Optional[type[BaseException]], value: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None:
+        self.close()
