@@ -1,6 +1,7 @@
-// What one v_check costs on long speech-like recordings, against the floor no check can beat:
-// decoding the samples once, one block-fed resampling to 8000 Hz, one detector pass over the
-// 8000 Hz frames and one histogram pass. Times are seconds per hour of audio; the ratio to the
+// What one v_check costs on long speech-like recordings, against the floor of a check that
+// decodes the recording into arrays: decoding the samples once, one block-fed resampling to
+// 8000 Hz, one detector pass over the 8000 Hz frames and one histogram pass. The streaming
+// check holds no such arrays, so it can come in under the floor. Times are seconds per hour of audio; the ratio to the
 // floor is measured with both run in turn in every iteration, so load on the machine falls on
 // both alike. The peak heap of one check is counted against the size of the decoded samples.
 #include <benchmark/benchmark.h>
@@ -14,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "counting_allocator.h"
+#include "support/counting_allocator.h"
 #include "composed_check.h"
 #include "fvad.h"
 #include "sound.h"
@@ -168,8 +169,8 @@ void BM_Composed(benchmark::State &state) {
         [](int32_t code) { return code == STATE_OK; }, "the composed check did not pass");
 }
 
-// Peak heap of one check: only what is allocated during the call, against the decoded samples
-// (channels x frames doubles).
+// Peak heap of one check: only what is allocated during the call (the content is the caller's),
+// against the decoded samples (channels x frames doubles) that the check no longer holds.
 template <bool composed>
 void BM_PeakHeap(benchmark::State &state) {
     const Recording &r = recording(state.range(0), state.range(1), state.range(2));
@@ -247,7 +248,7 @@ BENCHMARK(BM_Check)->Apply([](auto *b) { shapes(b, true); })->UseManualTime()->U
 BENCHMARK(BM_Composed)->Apply([](auto *b) { shapes(b, false); })->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Resample, true)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Resample, false)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_PeakHeap, false)->Args({44100, 2, 600})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_PeakHeap, false)->Args({44100, 2, 600})->Args({48000, 2, 3600})->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_PeakHeap, true)->Args({44100, 2, 600})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Large buffers come from a heap that stays mapped between iterations, so the figures measure the

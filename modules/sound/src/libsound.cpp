@@ -7,6 +7,7 @@
 #include <new>
 
 #include "libcommon.h"
+#include "payload_analysis.h"
 #include "private_session.h"
 #include "session.h"
 #include "sonara.h"
@@ -233,18 +234,6 @@ namespace {
 
 constexpr double KIB_PER_BYTE = 0.0009765625;  // exactly 1/1024
 
-// Releases the call's decoded samples on every path once decoding has succeeded.
-class DecodedSamples {
-public:
-    explicit DecodedSamples(Unpack &unpack) : unpack_(unpack) {}
-    ~DecodedSamples() { free_unpack(&unpack_); }
-    DecodedSamples(const DecodedSamples &) = delete;
-    DecodedSamples &operator=(const DecodedSamples &) = delete;
-
-private:
-    Unpack &unpack_;
-};
-
 // How far one check goes. v_check stops at the first failing step and measures only what the
 // switches enable; v_check_all obtains every value it can and judges each as configured. Both
 // end with the same state: the code of the first failing step in pipeline order.
@@ -290,19 +279,30 @@ bool check_container(PrivateSession &payment, const unsigned char *content, size
                         STATE_SAMPLE_RATE_FAILED);
 }
 
-// The measurements of a decoded recording, each judged as it is obtained. The two borders end
+// The measurements the check obtains, so its walk over the payload makes all of their passes
+// at once: those the session's switches ask for, or every one when nothing stops the check.
+unsigned planned_measurements(const PrivateSession &payment, const Verdict &verdict) {
+    unsigned planned = 0;
+    if (verdict.measures(payment.telephony_border.enable)) planned |= PayloadAnalysis::telephony;
+    if (verdict.measures(payment.overload_border.enable)) planned |= PayloadAnalysis::overload;
+    if (verdict.measures(payment.signal_noise.enable)) {
+        planned |= PayloadAnalysis::signal_noise | PayloadAnalysis::voice_duration;
+    }
+    return planned;
+}
+
+// The measurements of a decodable recording, each judged as it is obtained. The two borders end
 // a stopping check at their failure; signal-to-noise and voice duration are both judged, and a
-// voice-duration failure outranks a signal-to-noise one. The detector-driven three share one
-// resampling and one detector pass.
-void measure(PrivateSession &payment, Head &head, Unpack &unpack, Verdict &verdict) {
-    VoiceAnalysis voice(&head, &unpack);
+// voice-duration failure outranks a signal-to-noise one.
+void measure(PrivateSession &payment, const Head &head, PayloadAnalysis &analysis,
+             Verdict &verdict) {
     if (verdict.measures(payment.telephony_border.enable) &&
-        !verdict.step(payment.try_set_telephony_border_result(voice.telephony_border()),
+        !verdict.step(payment.try_set_telephony_border_result(analysis.telephony_border()),
                       STATE_TELEPHONY_BORDER_FAILED)) {
         return;
     }
     if (verdict.measures(payment.overload_border.enable) &&
-        !verdict.step(payment.try_set_overload_border_result(get_overloading_value(&unpack)),
+        !verdict.step(payment.try_set_overload_border_result(analysis.overloading_value()),
                       STATE_OVERLOAD_BORDER_FAILED)) {
         return;
     }
@@ -310,8 +310,8 @@ void measure(PrivateSession &payment, Head &head, Unpack &unpack, Verdict &verdi
         return;
     }
     // A header's channel count is 16-bit, so it always fits.
-    const int count = static_cast<int>(unpack.channel_count);
-    std::unique_ptr<double[]> values(voice.signal_noise());
+    const int count = static_cast<int>(head.channels);
+    std::unique_ptr<double[]> values(analysis.signal_noise_values());
     if (values == nullptr && count > 0) {
         verdict.step(false, STATE_UNPACK_FAILED);  // its working memory could not be allocated
         return;
@@ -323,7 +323,7 @@ void measure(PrivateSession &payment, Head &head, Unpack &unpack, Verdict &verdi
     values.reset();
     // The voice duration is judged under the signal_noise switch, as v_check only measures it
     // there; with that switch off it is recorded and passes.
-    const double voice_duration = voice.filtered_duration();
+    const double voice_duration = analysis.filtered_duration();
     const bool voice_passed = payment.signal_noise.enable
                                   ? payment.try_set_voice_duration_result(voice_duration)
                                   : payment.record_voice_duration_result(voice_duration);
@@ -342,13 +342,13 @@ int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t 
     if (!check_container(payment, content, size, head, verdict)) {
         return verdict.state();
     }
-    Unpack unpack{};
-    if (!read_unpack(&head, &unpack)) {
-        verdict.step(false, STATE_UNPACK_FAILED);  // read_unpack released what it had allocated
+    // Refuses what decoding refuses; the payload is then read in place, never decoded whole.
+    PayloadAnalysis analysis(head, planned_measurements(payment, verdict));
+    if (!analysis.ready()) {
+        verdict.step(false, STATE_UNPACK_FAILED);
         return verdict.state();
     }
-    const DecodedSamples release(unpack);
-    measure(payment, head, unpack, verdict);
+    measure(payment, head, analysis, verdict);
     return verdict.state();
 }
 

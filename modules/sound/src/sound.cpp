@@ -9,8 +9,11 @@
 
 #include <soxr.h>
 
+#include "clipping_histogram.h"
+#include "detector_pass.h"
 #include "fvad.h"
 #include "libcommon.h"
+#include "resampler_feed.h"
 
 // ---- WAV container ---------------------------------------------------------------------------
 
@@ -200,6 +203,20 @@ double decode_sample(const unsigned char *data, uint64_t data_size, uint64_t off
     return static_cast<double>(static_cast<int16_t>(static_cast<uint16_t>(low | (high << 8))));
 }
 
+// Where a channel's samples lie in each frame of the payload.
+struct SampleLayout {
+    uint64_t bytes_per_sample;
+    uint64_t sample_skip;
+};
+
+SampleLayout layout_of(const Head *head) {
+    const uint64_t bytes_per_sample = head->bits_per_sample / 8;
+    // Deeper samples keep their two most significant bytes, the 16-bit view of the value.
+    const uint64_t sample_skip =
+        head->bits_per_sample > 16 && bytes_per_sample >= 2 ? bytes_per_sample - 2 : 0;
+    return {bytes_per_sample, sample_skip};
+}
+
 // Below this rate the resampling to 8000 Hz would make more than 8 samples of each one.
 constexpr uint32_t lowest_bounded_rate = 1000;
 
@@ -237,19 +254,41 @@ bool unpack_is_bounded(const Head *head) {
     return true;
 }
 
+bool payload_is_decodable(const Head *head) {
+    if (head->block_align == 0) return false;
+    if (!unpack_is_bounded(head)) return false;
+    return head->data != nullptr || head->data_size == 0;
+}
+
+void decode_channel(const Head *head, uint64_t channel, uint64_t first, uint64_t count,
+                    double *samples) {
+    const SampleLayout layout = layout_of(head);
+    uint64_t offset =
+        first * head->block_align + channel * layout.bytes_per_sample + layout.sample_skip;
+    const uint64_t last = count == 0 ? 0 : offset + (count - 1) * head->block_align;
+    if (count != 0 && last + 1 < head->data_size) {
+        // Every byte inside the payload: the same values without the test for each.
+        const unsigned char *at = head->data + offset;
+        for (uint64_t i = 0; i < count; ++i, at += head->block_align) {
+            samples[i] = static_cast<double>(
+                static_cast<int16_t>(static_cast<uint16_t>(at[0] | (at[1] << 8))));
+        }
+        return;
+    }
+    for (uint64_t i = 0; i < count; ++i, offset += head->block_align) {
+        samples[i] = decode_sample(head->data, head->data_size, offset);
+    }
+}
+
 bool read_unpack(const Head *head, Unpack *unpack) {
     if (head == nullptr || unpack == nullptr) return false;
     std::memset(unpack, 0, sizeof(*unpack));
-    if (head->block_align == 0) return false;
-    if (!unpack_is_bounded(head)) return false;
-    if (head->data == nullptr && head->data_size != 0) return false;
+    if (!payload_is_decodable(head)) return false;
 
-    const uint64_t bytes_per_sample = head->bits_per_sample / 8;
+    const uint64_t bytes_per_sample = layout_of(head).bytes_per_sample;
+    const uint64_t sample_skip = layout_of(head).sample_skip;
     const uint64_t frames = head->data_size / head->block_align;
     const uint64_t channels = head->channels;
-    // Deeper samples keep their two most significant bytes, the 16-bit view of the value.
-    const uint64_t sample_skip =
-        head->bits_per_sample > 16 && bytes_per_sample >= 2 ? bytes_per_sample - 2 : 0;
 
     double *times = allocate_doubles(frames, false);
     double **payload = allocate_channel_arrays(channels, frames, false);
@@ -327,95 +366,44 @@ void copy_unpack(Unpack *destination, const Unpack *source) {
     destination->times_count = source->times_count;
 }
 
-namespace {
-
-// Samples per channel that resampling frames from rate from to rate to yields, rounded to the
-// nearest; false when the count would not fit in 64 bits.
-bool resampled_length(uint64_t frames, uint32_t from, uint32_t to, uint64_t *length) {
-    const double wanted = static_cast<double>(frames) * (to / static_cast<double>(from)) + 0.5;
-    if (!(wanted < 18446744073709551616.0)) {  // 2^64
-        *length = 0;
-        return false;
-    }
-    *length = static_cast<uint64_t>(wanted);
-    return true;
-}
-
-// Input frames per soxr_process call. libsoxr is far faster fed in blocks than handed a long
-// signal at once, and a stream fed in pieces comes out sample for sample the same.
-constexpr uint64_t resample_block_frames = 65536;
-
-// The one place a resampling error is written, so every caller's line reads the same.
-void log_resample_error(const char *name, const char *error) {
-    LOG(LOG_WARN, "[library] ReSample for \"%s\" error: %s", name != nullptr ? name : "unknown",
-        error);
-}
-
-// Feeds frames samples of every channel to resampler in blocks, writing at most
-// output_length samples per channel; the error text of a failed call, or null.
-const char *feed_resampler(soxr_t resampler, double *const *input, double **output,
-                           uint64_t channels, uint64_t frames, uint64_t output_length,
-                           uint64_t *produced) {
-    *produced = 0;
-    // Where the next block starts in each channel: soxr takes separate channels as an array
-    // of pointers.
-    const void **in = new (std::nothrow) const void *[channels == 0 ? 1 : channels];
-    void **out = new (std::nothrow) void *[channels == 0 ? 1 : channels];
-    if (in == nullptr || out == nullptr) {
-        delete[] in;
-        delete[] out;
-        return "out of memory";
-    }
-    const char *error = nullptr;
-    uint64_t consumed = 0;
-    do {
-        for (uint64_t c = 0; c < channels; ++c) {
-            in[c] = input[c] + consumed;
-            out[c] = output[c] + *produced;
-        }
-        const uint64_t block = std::min(frames - consumed, resample_block_frames);
-        size_t used = 0;
-        size_t made = 0;
-        error = soxr_process(resampler, in, block, &used, out, output_length - *produced, &made);
-        if (error != nullptr) break;
-        consumed += used;
-        *produced += made;
-        if (used == 0 && made == 0) break;  // nothing moves any more
-    } while (consumed < frames);
-    delete[] in;
-    delete[] out;
-    return error;
-}
-
-}  // namespace
-
 ResampledChannels resample_channels(double *const *input, uint64_t channels, uint64_t frames,
                                     uint32_t from, uint32_t to) {
     ResampledChannels result{nullptr, 0, nullptr};
     if (from == 0) {
-        result.error = "input sample rate is 0";
+        result.error = resample_error_rate_zero;
         return result;
     }
     uint64_t output_length = 0;
     const bool representable = resampled_length(frames, from, to, &output_length);
-
-    soxr_error_t error = nullptr;
-    const soxr_io_spec_t io_spec = soxr_io_spec(SOXR_FLOAT64_S, SOXR_FLOAT64_S);
-    soxr_t resampler = soxr_create(from, to, static_cast<unsigned>(channels), &error, &io_spec,
-                                   nullptr, nullptr);
+    soxr_t resampler = create_resampler(from, to, static_cast<unsigned>(channels));
 
     double **output = representable ? allocate_channel_arrays(channels, output_length, true)
                                     : nullptr;
-    if (output == nullptr) {
-        result.error = "out of memory";
-        soxr_delete(resampler);
-        return result;
+    // Where the next block starts in each channel: soxr takes separate channels as an array of
+    // pointers.
+    const void **in = new (std::nothrow) const void *[channels == 0 ? 1 : channels];
+    void **out = new (std::nothrow) void *[channels == 0 ? 1 : channels];
+    if (output == nullptr || in == nullptr || out == nullptr) {
+        result.error = resample_error_memory;
+        // The output arrays, when they were made, go back to the caller as what was produced.
+        result.channels = output;
+    } else {
+        uint64_t produced = 0;
+        result.error = feed_in_blocks(
+            resampler, frames, resample_block_frames_for(from, to), output_length,
+            [&](uint64_t consumed, uint64_t, uint64_t made_so_far, uint64_t remaining) {
+                for (uint64_t c = 0; c < channels; ++c) {
+                    in[c] = input[c] + consumed;
+                    out[c] = output[c] + made_so_far;
+                }
+                return FeedStep{in, out, static_cast<size_t>(remaining)};
+            },
+            [](size_t) {}, &produced);
+        result.channels = output;
+        result.frames = produced;
     }
-    uint64_t produced = 0;
-    result.error = feed_resampler(resampler, input, output, channels, frames, output_length,
-                                  &produced);
-    result.channels = output;
-    result.frames = produced;
+    delete[] in;
+    delete[] out;
     soxr_delete(resampler);
     return result;
 }
@@ -424,6 +412,11 @@ void free_resampled(ResampledChannels *resampled, uint64_t channels) {
     free_channels(resampled->channels, channels);
     resampled->channels = nullptr;
     resampled->frames = 0;
+}
+
+void log_resample_error(const char *name, const char *error) {
+    LOG(LOG_WARN, "[library] ReSample for \"%s\" error: %s", name != nullptr ? name : "unknown",
+        error);
 }
 
 // Resamples every channel of unpack from head's rate to rate. Errors are logged, never
@@ -455,48 +448,20 @@ void free_resampled(ResampledChannels *resampled, uint64_t channels) {
     head->sample_rate = rate;
 }
 
-namespace {
-
-// The root mean square of values whose squares add up to square_sum.
-double root_mean_square_of(double square_sum, uint32_t count) {
-    return std::sqrt(square_sum / static_cast<double>(count));
-}
-
-}  // namespace
-
 // Root mean square of count values; NaN for none.
 [[maybe_unused]] static double get_root_mean_square(const double *values, uint32_t count) {
-    double sum = 0.0;
-    for (uint32_t i = 0; i < count; ++i) sum += values[i] * values[i];
-    return root_mean_square_of(sum, count);
+    SquareSum squares;
+    squares.add(values, count);
+    return squares.root_mean_square(count);
 }
 
 // ---- Signal measurements ---------------------------------------------------------------------
 
 namespace {
 
-// The detector works on 8000 Hz frames of 10 ms, in its most eager mode.
-constexpr uint32_t detector_rate = 8000;
-constexpr int detector_mode = 3;
-constexpr uint32_t frame_milliseconds = 10;
-
 // The histogram of one channel never needs more bins than this: decoded samples span 65,536
 // values; anything wider is not a decoded recording and is refused rather than allocated.
 constexpr uint64_t max_histogram_bins = uint64_t{1} << 20;
-
-// A sample as the detector sees it: truncated toward zero and held inside the 16-bit range,
-// so a resampled overshoot such as 32768.7 stays at the top instead of wrapping to the bottom.
-int16_t to_frame_sample(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 32767.0) return INT16_MAX;
-    if (value <= -32768.0) return INT16_MIN;
-    return static_cast<int16_t>(static_cast<int32_t>(value));
-}
-
-void fill_frame(int16_t *frame, const double *samples, uint32_t length) {
-    std::memset(frame, 0, length * sizeof(int16_t));
-    for (uint32_t i = 0; i < length; ++i) frame[i] = to_frame_sample(samples[i]);
-}
 
 // Sample positions are 32-bit; a longer channel is measured over its first 2^32 - 1 samples
 // rather than over a count that wrapped.
@@ -522,29 +487,19 @@ bool working_copy_at_detector_rate(const Head *head, const Unpack *unpack, Head 
     return true;
 }
 
-// A detector in the measurements' mode at rate; null (nothing left allocated) when it can't
-// be created or refuses the rate.
-Fvad *open_detector(uint32_t rate) {
-    Fvad *detector = fvad_new();
-    if (detector == nullptr) return nullptr;
-    fvad_set_mode(detector, detector_mode);
-    if (fvad_set_sample_rate(detector, static_cast<int>(rate)) == -1) {
-        fvad_free(detector);
-        return nullptr;
-    }
-    return detector;
-}
+}  // namespace
 
 void log_bad_sample_rate() {
     LOG(LOG_ERROR, "[library] Bad sample rate");
 }
 
-// A frame the detector could not classify; position is its first sample's index.
 void log_frame_error(uint32_t position) {
     LOG(LOG_WARN, "Ошибка фрейма %d", static_cast<int>(position));
 }
 
-}  // namespace
+void log_overload_memory() {
+    LOG(LOG_ERROR, "[library] Not enough memory for the overload estimate");
+}
 
 double get_filtered_duration(Head *head, Unpack *unpack) {
     if (head == nullptr || unpack == nullptr) return 0.0;
@@ -555,9 +510,9 @@ double get_filtered_duration(Head *head, Unpack *unpack) {
         log_bad_sample_rate();
         return -1.0;
     }
+    // The working copy is always at the detector's rate.
     const uint32_t rate = working_head.sample_rate;
-    const uint32_t length = (rate * frame_milliseconds) / 1000;
-    int16_t *frame = new (std::nothrow) int16_t[length == 0 ? 1 : length];
+    int16_t *frame = new (std::nothrow) int16_t[detector_frame_length];
     Fvad *detector = frame != nullptr ? open_detector(rate) : nullptr;
     if (detector == nullptr) {
         delete[] frame;
@@ -566,19 +521,13 @@ double get_filtered_duration(Head *head, Unpack *unpack) {
         return -1.0;
     }
 
-    const uint32_t frames = frame_count_of(working);
     uint32_t longest_voiced = 0;
-    if (working.channel_count != 0 && working.payload != nullptr && length <= frames) {
-        // One detector for every channel, not reset in between: each channel starts from the
-        // state the previous one left.
+    if (working.channel_count != 0 && working.payload != nullptr) {
+        DetectorFrames frames(detector, frame, nullptr);
         for (uint64_t c = 0; c < working.channel_count; ++c) {
-            const double *samples = working.payload[c];
-            uint32_t voiced = 0;
-            for (uint32_t p = 0; p < frames - length; p += length) {
-                fill_frame(frame, samples + p, length);
-                if (fvad_process(detector, frame, length) > 0) voiced += length;
-            }
-            if (voiced > longest_voiced) longest_voiced = voiced;
+            frames.start_channel();
+            frames.push(working.payload[c], frame_count_of(working));
+            longest_voiced = std::max(longest_voiced, frames.figures().voiced_count);
         }
     }
 
@@ -604,7 +553,6 @@ double *read_signal_noise(Head *head, Unpack *unpack) {
     Unpack working;
     const bool copied = working_copy_at_detector_rate(head, unpack, &working_head, &working);
     const uint32_t rate = working_head.sample_rate;
-    const uint32_t length = (rate * frame_milliseconds) / 1000;
     const uint32_t frames = frame_count_of(working);
     double *speech = nullptr;
     double *noise = nullptr;
@@ -613,7 +561,7 @@ double *read_signal_noise(Head *head, Unpack *unpack) {
     if (copied) {
         speech = new (std::nothrow) double[frames == 0 ? 1 : frames];
         noise = new (std::nothrow) double[frames == 0 ? 1 : frames];
-        frame = new (std::nothrow) int16_t[length == 0 ? 1 : length];
+        frame = new (std::nothrow) int16_t[detector_frame_length];
         if (speech != nullptr && noise != nullptr && frame != nullptr) {
             detector = open_detector(rate);
         }
@@ -629,31 +577,19 @@ double *read_signal_noise(Head *head, Unpack *unpack) {
     }
 
     const bool usable = working.payload != nullptr && working.channel_count == channels;
+    DetectorFrames detector_frames(detector, frame, log_frame_error);
+    detector_frames.collect_into(speech, noise);
     for (uint64_t c = 0; c < channels; ++c) {
         result[c] = 0.0;
-        if (!usable || length > frames || frames - length == 0) continue;
-
-        const double *samples = working.payload[c];
-        uint32_t speech_count = 0;
-        uint32_t noise_count = 0;
-        for (uint32_t p = 0; p < frames - length; p += length) {
-            fill_frame(frame, samples + p, length);
-            const int decision = fvad_process(detector, frame, length);
-            if (decision == 0) {
-                std::memcpy(noise + noise_count, samples + p, length * sizeof(double));
-                noise_count += length;
-            } else if (decision == 1) {
-                std::memcpy(speech + speech_count, samples + p, length * sizeof(double));
-                speech_count += length;
-            } else {
-                log_frame_error(p);
-            }
-        }
-        if (noise_count == 0) continue;
+        if (!usable) continue;
+        detector_frames.start_channel();
+        detector_frames.push(working.payload[c], frames);
+        const ChannelFigures &figures = detector_frames.figures();
+        if (figures.noise_count == 0) continue;
 
         // No speech gives 0/0 and silent noise gives S/0: NaN and +inf are the answers then.
-        const double s = get_root_mean_square(speech, speech_count);
-        const double z = get_root_mean_square(noise, noise_count);
+        const double s = get_root_mean_square(speech, figures.speech_count);
+        const double z = get_root_mean_square(noise, figures.noise_count);
         const double q = s / z;
         result[c] = 10.0 * std::log10(q * q);
     }
@@ -705,42 +641,12 @@ bool measure_clipping(const double *samples, unsigned long count, double *coeffi
 
     unsigned long *histogram = new (std::nothrow) unsigned long[bins]();
     if (histogram == nullptr) {
-        LOG(LOG_ERROR, "[library] Not enough memory for the overload estimate");
+        log_overload_memory();
         return false;
     }
     create_hist(smallest, samples, count, histogram, bins);
-
-    // Walk in from both ends at once; a run counts the bins passed since that side's peak
-    // last rose, and the longest run tells how far the ends tower over the inside.
-    unsigned long left_peak = histogram[0];
-    unsigned long right_peak = histogram[bins - 1];
-    uint64_t left_run = 0;
-    uint64_t right_run = 0;
-    uint64_t longest = 0;
-    if (bins > 1) {
-        uint64_t i = 0;
-        uint64_t j = bins - 1;
-        do {
-            ++i;
-            --j;
-            ++left_run;
-            if (histogram[i] > left_peak) {
-                left_peak = histogram[i];
-                left_run = 0;
-            }
-            if (histogram[j] > right_peak) {
-                right_peak = histogram[j];
-                right_run = 0;
-                longest = std::max(longest, left_run);
-            } else {
-                ++right_run;
-                longest = std::max({longest, left_run, right_run});
-            }
-        } while (i < j);
-    }
-
+    *coefficient = histogram_clipping_coefficient(histogram, bins);
     delete[] histogram;
-    *coefficient = 2.0 * static_cast<double>(longest) / static_cast<double>(bins);
     return true;
 }
 
@@ -758,7 +664,7 @@ double get_overloading_value(const Unpack *unpack) {
     }
     double *coefficients = new (std::nothrow) double[unpack->channel_count];
     if (coefficients == nullptr) {
-        LOG(LOG_ERROR, "[library] Not enough memory for the overload estimate");
+        log_overload_memory();
         return 1.0;
     }
     for (uint64_t c = 0; c < unpack->channel_count; ++c) {
@@ -769,10 +675,7 @@ double get_overloading_value(const Unpack *unpack) {
             return 1.0;
         }
     }
-    double smallest = coefficients[0];
-    for (uint64_t c = 1; c < unpack->channel_count; ++c) {
-        if (coefficients[c] < smallest) smallest = coefficients[c];
-    }
+    const double smallest = smallest_coefficient(coefficients, unpack->channel_count);
     delete[] coefficients;
     return smallest;
 }
@@ -797,147 +700,4 @@ double get_telephony_border(const Head *head, const Unpack *unpack) {
     const double first = per_channel[0];
     delete[] per_channel;
     return first;
-}
-
-// ---- One detector pass shared by the measurements of a check ---------------------------------
-
-namespace {
-
-constexpr uint32_t detector_frame_length = (detector_rate * frame_milliseconds) / 1000;
-
-// Runs the detector over channel_count channels of frames samples and keeps what each
-// measurement reads of it; false when the figures or the detector can't be had.
-bool run_detector_pass(const double *const *samples, uint64_t channel_count, uint64_t frames,
-                       DetectorPass &pass) {
-    pass.channels.reset(new (std::nothrow) ChannelFigures[channel_count]());
-    if (pass.channels == nullptr) return false;
-    pass.channel_count = channel_count;
-    Fvad *detector = open_detector(detector_rate);
-    if (detector == nullptr) return false;
-
-    constexpr uint32_t length = detector_frame_length;
-    const uint32_t count = frames > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(frames);
-    pass.framed = count > length;
-    int16_t frame[length];
-    bool recorded = true;
-    for (uint64_t c = 0; c < channel_count && pass.framed; ++c) {
-        const double *channel = samples[c];
-        ChannelFigures &figures = pass.channels[c];
-        for (uint32_t p = 0; p < count - length; p += length) {
-            const double *at = channel + p;
-            fill_frame(frame, at, length);
-            const int decision = fvad_process(detector, frame, length);
-            if (decision > 0) figures.voiced_count += length;
-            if (decision == 0) {
-                for (uint32_t i = 0; i < length; ++i) figures.noise_square_sum += at[i] * at[i];
-                figures.noise_count += length;
-            } else if (decision == 1) {
-                for (uint32_t i = 0; i < length; ++i) figures.speech_square_sum += at[i] * at[i];
-                figures.speech_count += length;
-            } else {
-                try {
-                    pass.frame_errors.push_back(p);
-                } catch (const std::bad_alloc &) {
-                    recorded = false;
-                }
-            }
-        }
-    }
-    fvad_free(detector);
-    return recorded;
-}
-
-// Resamples the recording to 8000 Hz, runs the detector over it and lets the samples go.
-void build_resampled_pass(const Head &head, const Unpack &unpack, DetectorPass &pass) {
-    pass.state = DetectorPass::unusable;
-    ResampledChannels resampled = resample_channels(unpack.payload, unpack.channel_count,
-                                                    unpack.frames, head.sample_rate, detector_rate);
-    if (resampled.channels == nullptr) return;
-    pass.resample_error = resampled.error;
-    const bool ran =
-        run_detector_pass(resampled.channels, unpack.channel_count, resampled.frames, pass);
-    free_resampled(&resampled, unpack.channel_count);
-    if (ran) pass.state = DetectorPass::ready;
-}
-
-// One signal-to-noise element, computed as read_signal_noise computes it.
-double signal_noise_of(const DetectorPass &pass, uint64_t c) {
-    if (!pass.framed) return 0.0;
-    const ChannelFigures &figures = pass.channels[c];
-    if (figures.noise_count == 0) return 0.0;
-    const double s = root_mean_square_of(figures.speech_square_sum, figures.speech_count);
-    const double z = root_mean_square_of(figures.noise_square_sum, figures.noise_count);
-    const double q = s / z;
-    return 10.0 * std::log10(q * q);
-}
-
-void log_frame_errors(const DetectorPass &pass) {
-    for (const uint32_t position : pass.frame_errors) log_frame_error(position);
-}
-
-}  // namespace
-
-bool VoiceAnalysis::shareable() const {
-    return head_ != nullptr && unpack_ != nullptr && unpack_->channel_count != 0 &&
-           unpack_->payload != nullptr && head_->channels == unpack_->channel_count &&
-           head_->sample_rate != 0;
-}
-
-DetectorPass &VoiceAnalysis::detector_rate_pass() {
-    if (head_->sample_rate != detector_rate) {
-        if (resampled_.state == DetectorPass::pending) {
-            build_resampled_pass(*head_, *unpack_, resampled_);
-        }
-        return resampled_;
-    }
-    if (decoded_.state == DetectorPass::pending) {
-        const bool ran =
-            run_detector_pass(unpack_->payload, unpack_->channel_count, unpack_->frames, decoded_);
-        decoded_.state = ran ? DetectorPass::ready : DetectorPass::unusable;
-    }
-    return decoded_;
-}
-
-double VoiceAnalysis::telephony_border() {
-    if (!shareable()) return get_telephony_border(head_, unpack_);
-    // Always through the resampler, even from 8000 Hz to 8000 Hz, and over every channel: the
-    // value is channel 0's, but unclassified frames of every channel are logged. Away from
-    // 8000 Hz this is the pass the other two measurements read.
-    if (resampled_.state == DetectorPass::pending) {
-        build_resampled_pass(*head_, *unpack_, resampled_);
-    }
-    if (resampled_.state != DetectorPass::ready) return get_telephony_border(head_, unpack_);
-    // The telephony copy keeps the sound's name.
-    if (resampled_.resample_error != nullptr) {
-        log_resample_error(head_->name, resampled_.resample_error);
-    }
-    log_frame_errors(resampled_);
-    return signal_noise_of(resampled_, 0);
-}
-
-double *VoiceAnalysis::signal_noise() {
-    if (!shareable()) return read_signal_noise(head_, unpack_);
-    const DetectorPass &pass = detector_rate_pass();
-    if (pass.state != DetectorPass::ready) return read_signal_noise(head_, unpack_);
-    double *result = new (std::nothrow) double[unpack_->channel_count];
-    if (result == nullptr) return read_signal_noise(head_, unpack_);
-    // The measurement's own copy has no name.
-    if (pass.resample_error != nullptr) log_resample_error(nullptr, pass.resample_error);
-    log_frame_errors(pass);
-    for (uint64_t c = 0; c < unpack_->channel_count; ++c) result[c] = signal_noise_of(pass, c);
-    return result;
-}
-
-double VoiceAnalysis::filtered_duration() {
-    if (!shareable()) return get_filtered_duration(head_, unpack_);
-    const DetectorPass &pass = detector_rate_pass();
-    if (pass.state != DetectorPass::ready) return get_filtered_duration(head_, unpack_);
-    if (pass.resample_error != nullptr) log_resample_error(nullptr, pass.resample_error);
-    uint32_t longest_voiced = 0;
-    if (pass.framed) {
-        for (uint64_t c = 0; c < pass.channel_count; ++c) {
-            longest_voiced = std::max(longest_voiced, pass.channels[c].voiced_count);
-        }
-    }
-    return static_cast<double>(longest_voiced) / static_cast<double>(detector_rate);
 }

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 // The parsed WAV header. Owns nothing: data points into the caller's content, name is borrowed.
 struct Head {
@@ -42,6 +40,14 @@ void copy_head(Head *destination, const Head *source);
 // measurements multiply at most 8-fold (rate 0 is let through: resampling reports it). false
 // logs why, once.
 bool unpack_is_bounded(const Head *head);
+// true when the payload head points at can be decoded: a frame size, a header
+// unpack_is_bounded accepts (which logs why not) and the payload itself.
+bool payload_is_decodable(const Head *head);
+// count samples of channel, from frame first on, decoded as read_unpack decodes them, into
+// samples. The payload must be decodable and the frames inside it.
+void decode_channel(const Head *head, uint64_t channel, uint64_t first, uint64_t count,
+                    double *samples);
+
 // Decodes the data chunk that head points at. Overwrites unpack without releasing it. false for
 // block_align 0, a header unpack_is_bounded refuses, or exhausted memory.
 bool read_unpack(const Head *head, Unpack *unpack);
@@ -63,6 +69,15 @@ ResampledChannels resample_channels(double *const *input, uint64_t channels, uin
                                     uint32_t from, uint32_t to);
 void free_resampled(ResampledChannels *resampled, uint64_t channels);
 
+// The measurements' log lines, written here wherever the measurement runs.
+// A resampling failure of the sound called name ("unknown" when null).
+void log_resample_error(const char *name, const char *error);
+// The detector can't be used (or a measurement's working memory can't be had).
+void log_bad_sample_rate();
+// A frame the detector could not classify; position is its first sample's index.
+void log_frame_error(uint32_t position);
+void log_overload_memory();
+
 // Seconds of detected voice in the channel with the most of it, at 8000 Hz.
 double get_filtered_duration(Head *head, Unpack *unpack);
 // Signal-to-noise of every channel in dB; new[]'d array that the caller delete[]s. Every
@@ -78,51 +93,3 @@ double estimate_clipping_coefficient(const double *samples, unsigned long count)
 double get_overloading_value(const Unpack *unpack);
 // Signal-to-noise of the first channel after a pass through the resampler to 8000 Hz.
 double get_telephony_border(const Head *head, const Unpack *unpack);
-
-// What one detector pass leaves of one channel: the running sums stand in for the collected
-// samples, since a root mean square adds the squares in the same order either way.
-struct ChannelFigures {
-    double speech_square_sum;  // frames classed 1
-    double noise_square_sum;   // frames classed 0
-    uint32_t speech_count;
-    uint32_t noise_count;
-    uint32_t voiced_count;     // frames classed above 0
-};
-
-// The detector driven once over 8000 Hz channels, as each detector-driven measurement drives
-// its own: one fresh instance, channel after channel, 80-sample frames.
-struct DetectorPass {
-    enum State { pending, ready, unusable };
-    State state = pending;
-    const char *resample_error = nullptr;  // logged wherever the measurement would log it
-    bool framed = false;                   // the channels are long enough for one frame
-    std::unique_ptr<ChannelFigures[]> channels;
-    uint64_t channel_count = 0;
-    std::vector<uint32_t> frame_errors;    // first samples of unclassified frames, in order
-};
-
-// The three detector-driven measurements of one check. Each method answers exactly what
-// get_telephony_border, read_signal_noise and get_filtered_duration answer on the same records,
-// and writes the same log lines, but the recording is resampled to 8000 Hz once and the
-// detector runs over it once, at first need. Where a pass can't be made (memory, detector)
-// the standalone function answers. Everything belongs to the check; the records are only read.
-class VoiceAnalysis {
-public:
-    VoiceAnalysis(Head *head, Unpack *unpack) : head_(head), unpack_(unpack) {}
-
-    double telephony_border();
-    // new[]'d as read_signal_noise's; the caller delete[]s it.
-    double *signal_noise();
-    double filtered_duration();
-
-private:
-    bool shareable() const;
-    DetectorPass &detector_rate_pass();
-
-    Head *head_;
-    Unpack *unpack_;
-    // The recording resampled to 8000 Hz, at any rate (the telephony border always resamples).
-    DetectorPass resampled_;
-    // The decoded samples of a recording already at 8000 Hz.
-    DetectorPass decoded_;
-};
