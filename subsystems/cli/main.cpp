@@ -91,11 +91,10 @@ unsigned online_processors() {
     return count > 0 ? static_cast<unsigned>(count) : 1u;
 }
 
-// Every check allocates and frees buffers of a few to some tens of MiB. By default glibc hands
-// many of them back to the kernel and maps them anew for the next file, and the page faults cost
-// a third of the run time (more with two workers faulting at once). Kept in the heap instead, a
-// worker reuses them: at most the trim threshold plus the top pad stay allocated per arena
-// between files, a constant; buffers above the mapping threshold are still returned at once.
+// Buffers a check frees are kept in the heap for the next file rather than handed back to the
+// kernel and mapped anew (whose page faults cost a third of the run time with the array-based
+// check): at most the trim threshold plus the top pad stay allocated per arena between files,
+// a constant; buffers above the mapping threshold are still returned at once.
 void keep_check_buffers_in_the_heap() {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);

@@ -279,8 +279,8 @@ bool check_container(PrivateSession &payment, const unsigned char *content, size
                         STATE_SAMPLE_RATE_FAILED);
 }
 
-// The measurements the check will take, so its walk over the payload makes all of their passes
-// at once.
+// The measurements the check obtains, so its walk over the payload makes all of their passes
+// at once: those the session's switches ask for, or every one when nothing stops the check.
 unsigned planned_measurements(const PrivateSession &payment, const Verdict &verdict) {
     unsigned planned = 0;
     if (verdict.measures(payment.telephony_border.enable)) planned |= PayloadAnalysis::telephony;
@@ -291,9 +291,9 @@ unsigned planned_measurements(const PrivateSession &payment, const Verdict &verd
     return planned;
 }
 
-// The measurements of a decodable recording, each judged as it is obtained. The two borders
-// end a stopping check at their failure; signal-to-noise and voice duration are both judged,
-// and a voice-duration failure outranks a signal-to-noise one.
+// The measurements of a decodable recording, each judged as it is obtained. The two borders end
+// a stopping check at their failure; signal-to-noise and voice duration are both judged, and a
+// voice-duration failure outranks a signal-to-noise one.
 void measure(PrivateSession &payment, const Head &head, PayloadAnalysis &analysis,
              Verdict &verdict) {
     if (verdict.measures(payment.telephony_border.enable) &&
