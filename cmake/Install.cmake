@@ -7,7 +7,8 @@ include(CMakePackageConfigHelpers)
 
 set(SONARA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/libsonara)
 set(SONARA_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/sonara)
-set(SONARA_TOOLS scanner probe_run probe_load probe_link probe_settings idle_service idle_audio)
+set(SONARA_TOOLS scanner probe_run probe_load probe_link probe_settings idle_service idle_audio
+  sonara_program)
 
 # Installed programs find the libraries beside each other; the libraries find libcommon and,
 # for the run-time loader in libcommon, the checking libraries in their own folder.
@@ -31,6 +32,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/config/cv_configuration.json
   ${PROJECT_SOURCE_DIR}/config/ci_configuration.json
   DESTINATION ${SONARA_INSTALL_DATADIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/sonara.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # pkg-config: prefix relative to the .pc file, so an install under any --prefix works.
 file(RELATIVE_PATH SONARA_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})

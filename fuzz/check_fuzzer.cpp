@@ -1,6 +1,8 @@
 // Arbitrary bytes through v_check end to end, on two sessions: one whose checks are all enabled
 // and wide open, so every step of the pipeline runs whatever the values, and one with only the
-// two required entries, so no header limit stops a file before decoding.
+// two required entries, so no header limit stops a file before decoding. A third session with
+// everyday limits checks each input through v_check and then v_check_all, which goes on past
+// every failure and must still end with v_check's answer and state.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,14 +24,23 @@ const char kWideOpen[] = R"({ "version": "fuzz",
 const char kRequiredOnly[] =
     R"({ "signal_noise": { "value": 15 }, "overload_border": { "value": 0.5 } })";
 
+const char kEveryday[] = R"({ "version": "fuzz",
+    "length": { "min": 1, "max": 20480 }, "duration": { "min": 2, "max": 600 },
+    "depth": { "min": 16, "max": 16 }, "channels": { "min": 1, "max": 2 },
+    "sample_rate": { "min": 8000, "max": 48000 }, "telephony_border": { "value": 10 },
+    "overload_border": { "value": 0.5 }, "signal_noise": { "value": 15 },
+    "voice_duration": { "value": 1.0 } })";
+
 struct Sessions {
     Session wide_open{};
     Session required_only{};
+    Session everyday{};
 
     Sessions() {
         log_init(LOG_ERROR + 1, std::fopen("/dev/null", "w"), 0, 0);
         if (!v_create_session_from_memory(&wide_open, kWideOpen) ||
-            !v_create_session_from_memory(&required_only, kRequiredOnly)) {
+            !v_create_session_from_memory(&required_only, kRequiredOnly) ||
+            !v_create_session_from_memory(&everyday, kEveryday)) {
             std::fputs("check_fuzzer: a session could not be created\n", stderr);
             std::abort();
         }
@@ -44,5 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static Sessions *sessions = new Sessions;
     v_check(&sessions->wide_open, data, size);
     v_check(&sessions->required_only, data, size);
+    const bool result = v_check(&sessions->everyday, data, size);
+    const int32_t state = sessions->everyday.state;
+    if (v_check_all(&sessions->everyday, data, size) != result || sessions->everyday.state != state) {
+        std::fprintf(stderr, "check_fuzzer: v_check_all ended with %d, v_check with %d\n",
+                     sessions->everyday.state, state);
+        std::abort();
+    }
     return 0;
 }

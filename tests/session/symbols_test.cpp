@@ -37,6 +37,7 @@ const SymbolRow kSymbols[] = {
     {"v_enable_property", Expect::c_export},
     {"v_dbg_set_property", Expect::c_export},
     {"v_check", Expect::c_export},
+    {"v_check_all", Expect::c_export},
     // Internal functions and methods, visible under their mangled names.
     {"check_valid_session(Session*)", Expect::internal},
     {"voice_session_init(Session*, char const*, bool)", Expect::internal},
@@ -65,7 +66,10 @@ const SymbolRow kSymbols[] = {
     {"PrivateSessionConfiguration::try_set_telephony_border_result", Expect::internal},
     {"PrivateSessionConfiguration::try_set_overload_border_result", Expect::internal},
     {"PrivateSessionConfiguration::try_set_voice_duration_result", Expect::internal},
+    {"PrivateSessionConfiguration::record_voice_duration_result", Expect::internal},
     {"PrivateSessionConfiguration::try_set_signal_noise_results", Expect::internal},
+    {"PrivateSessionConfiguration::record_signal_noise_results", Expect::internal},
+    {"PrivateSessionConfiguration::set_signal_noise_results", Expect::internal},
     {"get_filtered_duration(Head*, Unpack*)", Expect::internal},
     {"read_signal_noise(Head*, Unpack*)", Expect::internal},
     {"create_hist(double, double const*, unsigned long, unsigned long*, unsigned long)", Expect::internal},

@@ -15,7 +15,8 @@ pc=$(find "$prefix" -name libsonara.pc)
 [ -n "$pc" ] || fail "no libsonara.pc installed"
 libdir=$(dirname "$(dirname "$pc")")
 for file in "$prefix/include/sonara/"{sonara.h,session_types.h,visara.h,libcommon.h} \
-            "$prefix/bin/"{scanner,probe_run,probe_load,probe_link,probe_settings,idle_service,idle_audio}; do
+            "$prefix/bin/"{scanner,probe_run,probe_load,probe_link,probe_settings,idle_service,idle_audio,sonara} \
+            "$prefix/share/man/man1/sonara.1"; do
   [ -e "$file" ] || fail "$file not installed"
 done
 for library in libsonara libcommon libvisara; do
@@ -53,4 +54,13 @@ if [ -z "$flags" ]; then
   output=$(cd "$prefix" && "$prefix/bin/probe_load" "$photo_configuration") ||
     fail "installed probe_load exited $? (libcommon should load libvisara.so from its own folder)"
 fi
+# sonara from the prefix, run from elsewhere: its versions, and a check with the installed
+# configuration found by default.
+output=$(cd / && ASAN_OPTIONS=detect_leaks=0 "$prefix/bin/sonara" --version) || fail "installed sonara --version exited $?"
+[ "$output" = "$(printf 'sonara 1.2.5\nlibsonara 1.2.5, vendor kestro')" ] || fail "sonara --version printed: $output"
+samples=$(cd "$(dirname "$0")/../../samples" && pwd)
+output=$(cd / && ASAN_OPTIONS=detect_leaks=0 "$prefix/bin/sonara" check -q -f jsonl "$samples/clean_16000_mono.wav") ||
+  fail "installed sonara check exited $?"
+grep -q '"state":0,"state_name":"STATE_OK","config_version":"'"$version"'"' <<<"$output" ||
+  fail "installed sonara check printed: $output"
 echo "PASS"

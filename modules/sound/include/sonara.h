@@ -51,6 +51,11 @@ bool v_destroy_session(Session *session);
 
 /* Judges one complete WAV file (content is read, never kept). true when every value passed. */
 bool v_check(Session *session, const unsigned char *content, size_t size);
+/* Answers exactly as v_check, with the same state (the first failing step), but does not stop
+ * there: the header values are recorded whenever the header can be read, and all four
+ * measurements whenever the samples can be decoded, whatever the switches say. Each value is
+ * judged as configured; a switched-off check records its value and passes. */
+bool v_check_all(Session *session, const unsigned char *content, size_t size);
 
 /* Switches one configured check on or off for this session, by its property name. */
 bool v_enable_property(Session *session, const char *name, bool enable);

@@ -234,97 +234,126 @@ namespace {
 
 constexpr double KIB_PER_BYTE = 0.0009765625;  // exactly 1/1024
 
-// Length and the header-level values, in order; the state code of the first failure, or 0.
-// Fills head on success.
-int32_t check_container(PrivateSession &payment, const unsigned char *content, size_t size,
-                        Head &head) {
-    if (!payment.try_set_length_result(static_cast<double>(size) * KIB_PER_BYTE)) {
-        return STATE_LENGTH_FAILED;
+// How far one check goes. v_check stops at the first failing step and measures only what the
+// switches enable; v_check_all obtains every value it can and judges each as configured. Both
+// end with the same state: the code of the first failing step in pipeline order.
+class Verdict {
+public:
+    explicit Verdict(bool stops_at_failure) : stops_at_failure_(stops_at_failure) {}
+
+    // Records a step's outcome; true while the check goes on after it.
+    bool step(bool passed, int32_t failure_code) {
+        if (!passed && state_ == STATE_OK) {
+            state_ = failure_code;
+        }
+        return passed || !stops_at_failure_;
+    }
+    // Whether a measurement runs: always when every value is wanted, else when switched on.
+    bool measures(bool enabled) const { return enabled || !stops_at_failure_; }
+    int32_t state() const { return state_; }
+
+private:
+    bool stops_at_failure_;
+    int32_t state_ = STATE_OK;
+};
+
+// Length and the header-level values, in order. false when the check ends here; head is filled
+// once read_head has succeeded.
+bool check_container(PrivateSession &payment, const unsigned char *content, size_t size,
+                     Head &head, Verdict &verdict) {
+    if (!verdict.step(payment.try_set_length_result(static_cast<double>(size) * KIB_PER_BYTE),
+                      STATE_LENGTH_FAILED)) {
+        return false;
     }
     if (!read_head(content, size, &head)) {
-        return STATE_HEAD_FAILED;
+        verdict.step(false, STATE_HEAD_FAILED);
+        return false;
     }
     head.name = payment.processing_sound_name;
-    if (!payment.try_set_duration_result(head.duration)) {
-        return STATE_DURATION_FAILED;
-    }
-    if (!payment.try_set_depth_result(static_cast<double>(head.bits_per_sample))) {
-        return STATE_DEPTH_FAILED;
-    }
-    if (!payment.try_set_channels_result(static_cast<double>(head.channels))) {
-        return STATE_CHANNELS_FAILED;
-    }
-    if (!payment.try_set_sample_rate_result(static_cast<double>(head.sample_rate))) {
-        return STATE_SAMPLE_RATE_FAILED;
-    }
-    return STATE_OK;
+    return verdict.step(payment.try_set_duration_result(head.duration), STATE_DURATION_FAILED) &&
+           verdict.step(payment.try_set_depth_result(static_cast<double>(head.bits_per_sample)),
+                        STATE_DEPTH_FAILED) &&
+           verdict.step(payment.try_set_channels_result(static_cast<double>(head.channels)),
+                        STATE_CHANNELS_FAILED) &&
+           verdict.step(payment.try_set_sample_rate_result(static_cast<double>(head.sample_rate)),
+                        STATE_SAMPLE_RATE_FAILED);
 }
 
-// The measurements the session's switches ask for, so the check's walk over the payload makes
-// all of their passes at once.
-unsigned planned_measurements(const PrivateSession &payment) {
+// The measurements the check will take, so its walk over the payload makes all of their passes
+// at once.
+unsigned planned_measurements(const PrivateSession &payment, const Verdict &verdict) {
     unsigned planned = 0;
-    if (payment.telephony_border.enable) planned |= PayloadAnalysis::telephony;
-    if (payment.overload_border.enable) planned |= PayloadAnalysis::overload;
-    if (payment.signal_noise.enable) {
+    if (verdict.measures(payment.telephony_border.enable)) planned |= PayloadAnalysis::telephony;
+    if (verdict.measures(payment.overload_border.enable)) planned |= PayloadAnalysis::overload;
+    if (verdict.measures(payment.signal_noise.enable)) {
         planned |= PayloadAnalysis::signal_noise | PayloadAnalysis::voice_duration;
     }
     return planned;
 }
 
-// The enabled measurements of a decodable recording; the state code that ends the check, or 0.
-// The two borders stop at their failure; signal-to-noise and voice duration are both judged,
+// The measurements of a decodable recording, each judged as it is obtained. The two borders
+// end a stopping check at their failure; signal-to-noise and voice duration are both judged,
 // and a voice-duration failure outranks a signal-to-noise one.
-int32_t measure(PrivateSession &payment, const Head &head, PayloadAnalysis &analysis) {
-    if (payment.telephony_border.enable &&
-        !payment.try_set_telephony_border_result(analysis.telephony_border())) {
-        return STATE_TELEPHONY_BORDER_FAILED;
+void measure(PrivateSession &payment, const Head &head, PayloadAnalysis &analysis,
+             Verdict &verdict) {
+    if (verdict.measures(payment.telephony_border.enable) &&
+        !verdict.step(payment.try_set_telephony_border_result(analysis.telephony_border()),
+                      STATE_TELEPHONY_BORDER_FAILED)) {
+        return;
     }
-    if (payment.overload_border.enable &&
-        !payment.try_set_overload_border_result(analysis.overloading_value())) {
-        return STATE_OVERLOAD_BORDER_FAILED;
+    if (verdict.measures(payment.overload_border.enable) &&
+        !verdict.step(payment.try_set_overload_border_result(analysis.overloading_value()),
+                      STATE_OVERLOAD_BORDER_FAILED)) {
+        return;
     }
-    if (!payment.signal_noise.enable) {
-        return STATE_OK;
+    if (!verdict.measures(payment.signal_noise.enable)) {
+        return;
     }
     // A header's channel count is 16-bit, so it always fits.
     const int count = static_cast<int>(head.channels);
     std::unique_ptr<double[]> values(analysis.signal_noise_values());
     if (values == nullptr && count > 0) {
-        return STATE_UNPACK_FAILED;  // its working memory could not be allocated
+        verdict.step(false, STATE_UNPACK_FAILED);  // its working memory could not be allocated
+        return;
     }
-    int32_t state = STATE_OK;
-    if (!payment.try_set_signal_noise_results(values.get(), count)) {
-        state = STATE_SIGNAL_NOISE_FAILED;
+    int32_t last = STATE_OK;
+    if (!payment.record_signal_noise_results(values.get(), count)) {
+        last = STATE_SIGNAL_NOISE_FAILED;
     }
     values.reset();
-    if (!payment.try_set_voice_duration_result(analysis.filtered_duration())) {
-        state = STATE_VOICE_DURATION_FAILED;
+    // The voice duration is judged under the signal_noise switch, as v_check only measures it
+    // there; with that switch off it is recorded and passes.
+    const double voice_duration = analysis.filtered_duration();
+    const bool voice_passed = payment.signal_noise.enable
+                                  ? payment.try_set_voice_duration_result(voice_duration)
+                                  : payment.record_voice_duration_result(voice_duration);
+    if (!voice_passed) {
+        last = STATE_VOICE_DURATION_FAILED;
     }
-    return state;
+    verdict.step(last == STATE_OK, last);
 }
 
 // Everything after the argument test; the state code the check ends with.
-int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t size) {
+int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t size,
+                  bool stops_at_failure) {
     payment.init_result();
+    Verdict verdict(stops_at_failure);
     Head head{};
-    const int32_t container_state = check_container(payment, content, size, head);
-    if (container_state != STATE_OK) {
-        return container_state;
+    if (!check_container(payment, content, size, head, verdict)) {
+        return verdict.state();
     }
     // Refuses what decoding refuses; the payload is then read in place, never decoded whole.
-    PayloadAnalysis analysis(head, planned_measurements(payment));
+    PayloadAnalysis analysis(head, planned_measurements(payment, verdict));
     if (!analysis.ready()) {
-        return STATE_UNPACK_FAILED;
+        verdict.step(false, STATE_UNPACK_FAILED);
+        return verdict.state();
     }
-    return measure(payment, head, analysis);
+    measure(payment, head, analysis, verdict);
+    return verdict.state();
 }
 
-}  // namespace
-
-extern "C" {
-
-bool v_check(Session *session, const unsigned char *content, size_t size) {
+bool check_session(Session *session, const unsigned char *content, size_t size,
+                   bool stops_at_failure) {
     if (check_valid_session(session) != VOICE_SESSION_OK) {
         return false;
     }
@@ -336,12 +365,24 @@ bool v_check(Session *session, const unsigned char *content, size_t size) {
     session->state = STATE_OK;
     int32_t state = STATE_UNPACK_FAILED;
     try {
-        state = run_check(*session->payment, content, size);
+        state = run_check(*session->payment, content, size, stops_at_failure);
     } catch (...) {
         // Out of memory inside a measurement: the check cannot finish; nothing leaves the library.
     }
     session->state = state;
     return state == STATE_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+bool v_check(Session *session, const unsigned char *content, size_t size) {
+    return check_session(session, content, size, true);
+}
+
+bool v_check_all(Session *session, const unsigned char *content, size_t size) {
+    return check_session(session, content, size, false);
 }
 
 }  // extern "C"

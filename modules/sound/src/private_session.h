@@ -68,7 +68,15 @@ struct PrivateSessionConfiguration {
     bool try_set_telephony_border_result(double value);
     bool try_set_overload_border_result(double value);
     bool try_set_voice_duration_result(double value);
+    // Stores the voice duration and passes it unjudged: the signal_noise switch is off, under
+    // which v_check never measures it.
+    bool record_voice_duration_result(double value);
     bool try_set_signal_noise_results(const double *values, int count);
+    // As try_set_signal_noise_results, but a disabled signal_noise check records the values and
+    // passes, as every other slot's check does (v_check_all measures them whatever the switch).
+    bool record_signal_noise_results(const double *values, int count);
+    // Both of the above: the values stored, compared with the border only when judged.
+    bool set_signal_noise_results(const double *values, int count, bool judged);
 
     SingleIntValue signal_noise;
     IntValue duration;

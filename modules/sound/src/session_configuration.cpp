@@ -134,6 +134,10 @@ bool PrivateSessionConfiguration::try_set_voice_duration_result(double value) {
     return try_set_result(voice_duration, results[SLOT_VOICE_DURATION], value, failed);
 }
 
+bool PrivateSessionConfiguration::record_voice_duration_result(double value) {
+    return try_set_result(voice_duration, results[SLOT_VOICE_DURATION], value, false);
+}
+
 namespace {
 
 // The values as "%f" texts joined by ", " in a new malloc'd text; null when out of memory.
@@ -166,6 +170,15 @@ char *join_values(const double *values, int count) {
 }  // namespace
 
 bool PrivateSessionConfiguration::try_set_signal_noise_results(const double *values, int count) {
+    return set_signal_noise_results(values, count, true);
+}
+
+bool PrivateSessionConfiguration::record_signal_noise_results(const double *values, int count) {
+    return set_signal_noise_results(values, count, signal_noise.enable);
+}
+
+bool PrivateSessionConfiguration::set_signal_noise_results(const double *values, int count,
+                                                           bool judged) {
     SessionValue &slot = results[SLOT_SIGNAL_NOISE];
     if (values == nullptr || count < 0) {
         count = 0;
@@ -180,7 +193,7 @@ bool PrivateSessionConfiguration::try_set_signal_noise_results(const double *val
         if (value < minimum) {
             minimum = value;
         }
-        if (border > value) {
+        if (judged && border > value) {
             LOG(LOG_WARN, "[library] SignalNoise failed. %lf less then %d", value,
                 signal_noise.border);
             slot.state = SESSION_VALUE_FAILED;

@@ -1,0 +1,41 @@
+"""Judging the technical fitness of voice recordings with libsonara, from Python::
+
+    import sonara
+    with sonara.Session("config/cv_configuration.json") as session:
+        result = session.check("samples/clean_16000_mono.wav")
+    print(result.state.name, result.passed, result.slots["signal_noise"].value)
+    frame = sonara.to_dataframe(sonara.scan("samples", "config/cv_configuration.json"))
+
+The package reaches the shared library through ctypes (see :mod:`sonara._library` for where
+it looks); it needs nothing but the standard library, and pandas for :func:`to_dataframe`.
+"""
+
+from ._frame import columns as dataframe_columns
+from ._frame import to_dataframe
+from ._library import LibraryNotFoundError, SonaraError, library_path
+from ._logs import capture_logs
+from ._result import SCHEMA, SLOT_NAMES, SLOT_UNITS, Result, Slot, SlotState, State
+from ._scan import find_files, scan
+from ._session import PROPERTY_NAMES, ConfigurationError, Session, SessionClosedError
+
+__all__ = [
+    "ConfigurationError",
+    "LibraryNotFoundError",
+    "PROPERTY_NAMES",
+    "Result",
+    "SCHEMA",
+    "SLOT_NAMES",
+    "SLOT_UNITS",
+    "Session",
+    "SessionClosedError",
+    "Slot",
+    "SlotState",
+    "SonaraError",
+    "State",
+    "capture_logs",
+    "dataframe_columns",
+    "find_files",
+    "library_path",
+    "scan",
+    "to_dataframe",
+]

@@ -1,0 +1,223 @@
+"""check_archive and its command on real Dask clusters: the same table as scan, every path once
+when a worker dies mid-run, and files that fail on every try reported with their error."""
+
+from __future__ import annotations
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+from typing import Any, Iterator
+
+import pandas.testing
+import pytest
+
+import sonara
+import sonara.distributed
+from conftest import CONFIG, SAMPLES, SOURCE
+from dask_cluster import START_TIMEOUT, LoopbackCluster, dask_command
+
+distributed = pytest.importorskip("distributed")
+
+RUN_TIMEOUT = 120.0
+
+
+@pytest.fixture(scope="module")
+def archive(tmp_path_factory: pytest.TempPathFactory, fixture_dir: Path) -> Path:
+    """The samples and the byte-built files, three times over in nested folders, plus an empty
+    file and a name that is not a recording (left out by the walk)."""
+    root = tmp_path_factory.mktemp("archive")
+    for copy in ("a", "b/c", "d"):
+        folder = root / copy
+        folder.mkdir(parents=True)
+        for sample in SAMPLES:
+            (folder / sample.name).symlink_to(sample)
+        for built in fixture_dir.iterdir():
+            shutil.copy(built, folder / built.name)
+    (root / "empty.WAV").write_bytes(b"")
+    (root / "notes.txt").write_text("not a recording")
+    return root
+
+
+def scan_table(paths: Any, jobs: int = 2) -> "pandas.DataFrame":
+    return sonara.to_dataframe(sonara.scan(paths, CONFIG, jobs=jobs))
+
+
+@pytest.fixture(scope="module")
+def cluster(tmp_path_factory: pytest.TempPathFactory) -> Iterator[LoopbackCluster]:
+    if dask_command("scheduler") is None or dask_command("worker") is None:
+        pytest.skip("no dask scheduler/worker command (python3-distributed)")
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(SOURCE / "python"),
+                                                      env.get("PYTHONPATH")]))
+    started = LoopbackCluster(tmp_path_factory.mktemp("cluster"), env)
+    try:
+        started.start(workers=2, nthreads=1)
+        with distributed.Client(started.address, timeout=30) as client:
+            client.wait_for_workers(2, timeout=START_TIMEOUT)
+        yield started
+    finally:
+        started.stop()
+
+
+
+def run_bounded(function: Any, *args: Any, **kwargs: Any) -> Any:
+    with ThreadPoolExecutor(1) as pool:
+        return pool.submit(function, *args, **kwargs).result(timeout=RUN_TIMEOUT)
+
+
+def test_cluster_gives_scans_table_with_one_session_per_worker_thread(
+        cluster: LoopbackCluster, archive: Path) -> None:
+    expected = scan_table([archive])
+    assert len(expected) > 60 and "empty.WAV" in expected["path"].iloc[-1]
+    with distributed.Client(cluster.address, timeout=30) as client:
+        before = client.run(sonara.distributed.worker_counts)
+        table = run_bounded(sonara.distributed.check_archive, [archive], CONFIG, client=client,
+                            batch=4)
+        pandas.testing.assert_frame_equal(table, expected)
+        # A second run reuses the threads' sessions: every worker made one, at most.
+        run_bounded(sonara.distributed.check_archive, str(archive / "a"), CONFIG,
+                    client=cluster.address)
+        after = client.run(sonara.distributed.worker_counts)
+    batches = sum(after[w]["batches"] - before[w]["batches"] for w in after)
+    assert batches >= len(expected) // 4, "the files did not travel in batches of 4"
+    for worker in after:
+        assert after[worker]["sessions"] - before[worker]["sessions"] <= 1
+        assert after[worker]["files"] > before[worker]["files"], "a worker did no work"
+
+
+def test_command_writes_the_json_lines_of_scan(cluster: LoopbackCluster, archive: Path,
+                                               tmp_path: Path) -> None:
+    out = tmp_path / "results.jsonl"
+    command = [sys.executable, "-m", "sonara.distributed", "--scheduler", cluster.address,
+               "--config", str(CONFIG), "--output", str(out), str(archive / "a"),
+               str(archive / "missing.wav")]
+    run = subprocess.run(command, capture_output=True, text=True, timeout=RUN_TIMEOUT,
+                         env=cluster.env)
+    assert run.returncode == 1, run.stderr  # some files fail
+    lines = [json.loads(line) for line in out.read_text().splitlines()]
+    expected = [result.to_dict() for _, result in
+                sonara.scan([archive / "a", archive / "missing.wav"], CONFIG)]
+    assert lines == expected
+    assert lines[-1] == {"schema": 1, "path": str(archive / "missing.wav"),
+                         "error": "No such file or directory"}
+
+    bad = tmp_path / "bad.json"
+    bad.write_text('{"duration": {"min": 1}}')
+    run = subprocess.run(command[:6] + [str(bad), str(archive / "a")], capture_output=True,
+                         text=True, timeout=RUN_TIMEOUT, env=cluster.env)
+    assert run.returncode == 2 and "configuration refused" in run.stderr, run.stderr
+
+
+def test_a_worker_killed_after_the_first_batch_loses_no_file(
+        cluster: LoopbackCluster, archive: Path) -> None:
+    # Runs last on this cluster: it leaves one worker.
+    expected = scan_table([archive])
+    with distributed.Client(cluster.address, timeout=30) as monitor:
+        pids = monitor.run(os.getpid)
+        start = monitor.run(sonara.distributed.worker_counts)
+        with ThreadPoolExecutor(1) as pool:
+            running = pool.submit(sonara.distributed.check_archive, [archive], CONFIG,
+                                  client=cluster.address, batch=1)
+            deadline = time.monotonic() + RUN_TIMEOUT
+            victim = None
+            while victim is None:
+                assert time.monotonic() < deadline, "no batch completed in time"
+                counts = monitor.run(sonara.distributed.worker_counts)
+                if sum(counts[w]["batches"] - start[w]["batches"] for w in counts) >= 1:
+                    busy = [w for w, keys in monitor.processing().items()
+                            if any(str(k).startswith("sonara-check") for k in keys)]
+                    victim = busy[0] if busy else None
+                time.sleep(0.005)
+            os.kill(pids[victim], signal.SIGKILL)
+            assert not running.done(), "the run ended before the worker was killed"
+            table = running.result(timeout=RUN_TIMEOUT)
+    killed = next(p for p in cluster.workers if p.pid == pids[victim])
+    killed.wait(timeout=10)
+    assert table["path"].is_unique
+    pandas.testing.assert_frame_equal(table, expected)
+
+
+def test_local_cluster_reads_list_files_and_relative_paths(
+        archive: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    monkeypatch.setattr(sonara.distributed, "_local_worker_count", lambda: 2)
+    monkeypatch.chdir(archive)
+    listing = tmp_path / "files.lst"
+    listing.write_text("# two files and a folder\n\na/clean_16000_mono.wav\nd/not_there.wav\nb\n")
+    table = run_bounded(sonara.distributed.check_archive, ["a", str(listing)], CONFIG)
+    expected = scan_table(["a", "a/clean_16000_mono.wav", "d/not_there.wav", "b"])
+    pandas.testing.assert_frame_equal(table, expected)
+    assert table["path"].iloc[0].startswith("a/")
+    assert table.loc[table["path"] == "d/not_there.wav", "error"].item() == \
+        "No such file or directory"
+
+
+def test_a_file_that_fails_on_every_try_is_reported_and_its_batch_checked(
+        archive: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    real = sonara.distributed._check_paths
+    tries: list[str] = []
+
+    def flaky(paths: list[str], *args: Any) -> list[dict[str, Any]]:
+        tries.extend(paths)
+        if any("noisy_16000" in p for p in paths):
+            raise RuntimeError("worker fault")
+        return real(paths, *args)
+
+    monkeypatch.setattr(sonara.distributed, "_check_paths", flaky)
+    folder = archive / "a"
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
+                                  dashboard_address=None,
+                                  scheduler_kwargs={"dashboard_address": ":0"}) as local, \
+            distributed.Client(local) as client:
+        table = run_bounded(sonara.distributed.check_archive, folder, CONFIG, client=client,
+                            batch=5, retries=1)
+    expected = scan_table([folder])
+    poisoned = expected["path"].str.contains("noisy_16000")
+    assert poisoned.sum() == 1
+    row = table[table["path"] == expected.loc[poisoned, "path"].item()]
+    assert row["error"].item() == "failed on every try: RuntimeError: worker fault"
+    # Its batch twice, its own task twice, then twice more with nothing else in flight.
+    assert tries.count(row["path"].item()) == 6
+    pandas.testing.assert_frame_equal(table[~poisoned.to_numpy()].reset_index(drop=True),
+                                      expected[~poisoned].reset_index(drop=True))
+
+
+def test_a_file_that_kills_its_worker_every_time_is_reported_and_the_rest_checked(
+        tmp_path: Path) -> None:
+    # One worker under a nanny, which starts it again after each death; the preload makes a
+    # file named "poison" end the worker process as a crash in the library would.
+    if dask_command("scheduler") is None:
+        pytest.skip("no dask scheduler/worker command (python3-distributed)")
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        # What this exercises is the run's handling of lost workers, not the library; restarting
+        # an instrumented interpreter three times costs most of a minute, so the plain build
+        # runs it.
+        pytest.skip("worker restarts are tested in the plain build")
+    folder = tmp_path / "files"
+    folder.mkdir()
+    for sample in SAMPLES[:4]:
+        (folder / sample.name).symlink_to(sample)
+    (folder / "poison.wav").symlink_to(SAMPLES[0])
+    env = dict(os.environ, DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES="0")
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(SOURCE / "python"),
+                                                      str(Path(__file__).parent),
+                                                      env.get("PYTHONPATH")]))
+    crashing = LoopbackCluster(tmp_path, env)
+    try:
+        crashing.start(workers=0)
+        crashing.add_worker("n0", nanny=True, extra=["--preload", "poison_preload"])
+        with distributed.Client(crashing.address, timeout=30) as client:
+            client.wait_for_workers(1, timeout=START_TIMEOUT)
+            table = run_bounded(sonara.distributed.check_archive, folder, CONFIG,
+                                client=client, batch=5)
+    finally:
+        crashing.stop()
+    poisoned = table["path"] == str(folder / "poison.wav")
+    assert table.loc[poisoned, "error"].item().startswith("failed on every try: KilledWorker")
+    pandas.testing.assert_frame_equal(table[~poisoned].reset_index(drop=True), scan_table(
+        [folder / sample.name for sample in SAMPLES[:4]]))
