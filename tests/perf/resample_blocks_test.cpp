@@ -174,7 +174,8 @@ TEST(BlockFedResampler, OneChannelAtATimeMatchesAllChannelsAtOnce) {
             EXPECT_EQ(error, nullptr) << label;
             EXPECT_FALSE(filled) << label << ", channel " << c;
             ASSERT_EQ(alone.size(), all.frames) << label << ", channel " << c;
-            EXPECT_EQ(std::memcmp(alone.data(), all.channels[c], alone.size() * sizeof(double)), 0)
+            EXPECT_TRUE(alone.empty() || std::memcmp(alone.data(), all.channels[c],
+                                                     alone.size() * sizeof(double)) == 0)
                 << label << ", channel " << c;
         }
         free_resampled(&all, row.channels);

@@ -27,8 +27,8 @@ namespace pipeline_test {
 namespace {
 
 TEST(CheckOutOfMemory, SignalNoiseWithoutMemoryStores105AndReleasesTheSamples) {
-    // Only the signal-to-noise estimate runs after decoding, so its array is the first
-    // allocation that fails.
+    // Only the signal-to-noise estimate runs after the header, so the check's working memory
+    // is the first allocation that fails.
     CheckedSession live(configuration({{"telephony_border", R"({ "value": 10, "enable": false })"},
                                        {"overload_border", R"({ "value": 0.5, "enable": false })"},
                                        {"voice_duration", R"({ "value": 0 })"},
