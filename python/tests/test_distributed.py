@@ -125,12 +125,15 @@ def test_decode_checks_what_scan_decodes(cluster: LoopbackCluster, tmp_path: Pat
     flac = encoded("flac16", root / "sub" / "speech.FLAC").read_bytes()
     (root / "corrupt.flac").write_bytes(flac[:8] + b"\xff" * 34 + flac[42:])
     (root / "notes.txt").write_text("not a recording")
-    expected = sonara.to_dataframe(sonara.scan(root, CONFIG, jobs=2, decode=True))
-    assert len(expected) == 4 and expected["converted"].sum() == 2
-    table = run_bounded(sonara.distributed.check_archive, root, CONFIG, client=cluster.address,
-                        batch=1, decode=True)
+    fifo = tmp_path / "pipe.flac"  # named explicitly, so kept: refused on the worker, not waited on
+    os.mkfifo(fifo)
+    expected = sonara.to_dataframe(sonara.scan([root, fifo], CONFIG, jobs=2, decode=True))
+    assert len(expected) == 5 and expected["converted"].sum() == 2
+    table = run_bounded(sonara.distributed.check_archive, [root, fifo], CONFIG,
+                        client=cluster.address, batch=1, decode=True)
     pandas.testing.assert_frame_equal(table, expected)
     assert table["error"].iloc[0].startswith("libsndfile: ")
+    assert table["error"].iloc[-1] == "not a regular file"
     assert list(run_bounded(sonara.distributed.check_archive, root, CONFIG,
                             client=cluster.address)["path"]) == [str(root / "float.wav"),
                                                                  str(root / "speech.wav")]
