@@ -8,8 +8,9 @@ The library is looked up once, on first use, in this order:
    ``sonara/_install.py`` with the library's path relative to the package.
 3. A build tree: ``$SONARA_BUILD_DIR/bin`` when that is set, otherwise, when this package is the
    one in a source checkout (``<source>/python/sonara``), every ``<source>/build/*/bin``, newest
-   library first. A candidate that fails to load (a sanitizer build without its runtime
-   preloaded, say) is passed over.
+   library first (equally new ones by folder name). A candidate that fails to load is passed
+   over, and so, without trying, is one built with AddressSanitizer (or ThreadSanitizer) when
+   its runtime is not preloaded, since loading that would end the interpreter.
 4. The system's search path (``ldconfig`` cache, ``LD_LIBRARY_PATH``): ``libsonara.so.1.2.5``.
 
 A library that can't be found raises :class:`LibraryNotFoundError`, whose message names every
@@ -21,6 +22,7 @@ from __future__ import annotations
 import ctypes
 import ctypes.util
 import os
+import struct
 import threading
 from pathlib import Path
 from typing import Optional
@@ -148,6 +150,51 @@ def _installed_candidate() -> Optional[tuple[str, str]]:
     return (f"beside the installed package ({path})", str(path))
 
 
+def _needed(path: Path) -> Optional[list[str]]:
+    """The DT_NEEDED names of a 64-bit little-endian ELF shared library, from its .dynamic
+    section; None when the file is not one this can read."""
+    try:
+        with open(path, "rb") as stream:
+            data = stream.read()
+    except OSError:
+        return None
+    if data[:6] != b"\x7fELF\x02\x01" or len(data) < 64:
+        return None
+    try:
+        shoff, = struct.unpack_from("<Q", data, 0x28)
+        shentsize, shnum = struct.unpack_from("<HH", data, 0x3A)
+        sections = [struct.unpack_from("<IIQQQQII", data, shoff + i * shentsize) for i in range(shnum)]
+        for _, kind, _, _, offset, size, link, _ in sections:
+            if kind != 6:  # SHT_DYNAMIC
+                continue
+            strings = sections[link][4]
+            names = []
+            for at in range(offset, offset + size, 16):
+                tag, value = struct.unpack_from("<qQ", data, at)
+                if tag == 0:  # DT_NULL
+                    break
+                if tag == 1:  # DT_NEEDED
+                    end = data.index(b"\0", strings + value)
+                    names.append(data[strings + value:end].decode("utf-8", "replace"))
+            return names
+    except (struct.error, IndexError, ValueError):
+        return None
+    return None
+
+
+def _needs_absent_sanitizer(path: Path) -> bool:
+    """Whether the library is built with AddressSanitizer (or ThreadSanitizer) and this process
+    lacks its runtime: loading it would end the interpreter, not raise."""
+    needed = _needed(path) or []
+    for runtime, marker in (("libasan.so", "__asan_init"), ("libtsan.so", "__tsan_init")):
+        if any(name.startswith(runtime) for name in needed):
+            try:
+                getattr(ctypes.CDLL(None), marker)
+            except AttributeError:
+                return True
+    return False
+
+
 def _build_candidates() -> list[tuple[str, str]]:
     build_dir = os.environ.get("SONARA_BUILD_DIR")
     if build_dir:
@@ -159,8 +206,12 @@ def _build_candidates() -> list[tuple[str, str]]:
     found = list((source / "build").glob(f"*/bin/{SONAME}"))
     if not found:
         return [(f"the source tree's builds ({source / 'build'}/*/bin)", "")]
-    found.sort(key=lambda path: path.stat().st_mtime, reverse=True)
+    # Newest first; builds as new as each other by folder name, so the choice never varies.
+    found.sort(key=lambda path: (-path.stat().st_mtime, str(path)))
     return [(f"the source tree's build ({path})", str(path)) for path in found]
+
+
+SANITIZER_REFUSAL = "built with a sanitizer whose runtime is not preloaded (LD_PRELOAD)"
 
 
 def find_and_load() -> Library:
@@ -168,6 +219,8 @@ def find_and_load() -> Library:
     tried: list[tuple[str, str]] = []
     explicit = os.environ.get("SONARA_LIBRARY")
     if explicit:
+        if _needs_absent_sanitizer(Path(explicit)):
+            raise LibraryNotFoundError([(f"SONARA_LIBRARY ({explicit})", SANITIZER_REFUSAL)])
         try:
             return Library(explicit, _load(explicit))
         except OSError as error:
@@ -193,6 +246,10 @@ def find_and_load() -> Library:
             continue
         if os.sep in path and not os.path.exists(path):
             tried.append((place, "no such file"))
+            continue
+        if os.sep in path and _needs_absent_sanitizer(Path(path)):
+            # Loading it would end the interpreter rather than raise.
+            tried.append((place, SANITIZER_REFUSAL))
             continue
         try:
             return Library(path, _load(path))

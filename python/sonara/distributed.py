@@ -89,9 +89,10 @@ def _resolve(path: str, base: str) -> str:
     return path if os.path.isabs(path) else os.path.join(base, path)
 
 
-def _check_paths(paths: Sequence[str], base: str, config_text: str, check_all: bool
-                 ) -> list[dict[str, Any]]:
+def _check_paths(paths: Sequence[str], base: str, config_text: str, check_all: bool,
+                 decode: bool = False) -> list[dict[str, Any]]:
     """Checks a batch of files with this thread's session: one schema record per path."""
+    from ._convert import DecodeError
     from ._result import Result
 
     session = _session(config_text)
@@ -99,18 +100,20 @@ def _check_paths(paths: Sequence[str], base: str, config_text: str, check_all: b
     records = []
     for path in paths:
         try:  # as scan does: a file that can't be read is reported, not raised
-            result = check(_resolve(path, base))
+            result = check(_resolve(path, base), decode=decode)
         except OSError as error:
             result = Result.unreadable(path, error.strerror or str(error))
+        except DecodeError as error:
+            result = Result.unreadable(path, str(error))
         records.append({**result.to_dict(), "path": path})
     _count(batches=1, files=len(records))
     return records
 
 
-def _check_batch(paths: Sequence[str], base: str, config_text: str, check_all: bool
-                 ) -> list[dict[str, Any]]:
+def _check_batch(paths: Sequence[str], base: str, config_text: str, check_all: bool,
+                 decode: bool = False) -> list[dict[str, Any]]:
     # The task body; it looks _check_paths up at call time so a test can stand in for it.
-    return _check_paths(paths, base, config_text, check_all)
+    return _check_paths(paths, base, config_text, check_all, decode)
 
 
 def _list_file(path: str) -> list[str]:
@@ -119,7 +122,8 @@ def _list_file(path: str) -> list[str]:
     return [line for line in lines if line.strip() and not line.lstrip().startswith("#")]
 
 
-def _expand(entry: str, base: str, recursive: bool) -> tuple[list[str], list[dict[str, Any]]]:
+def _expand(entry: str, base: str, recursive: bool, decode: bool = False
+            ) -> tuple[list[str], list[dict[str, Any]]]:
     """One given path as the files it names (as ``find_files`` finds them), and the records
     of a list file that can't be read."""
     from ._scan import find_files
@@ -135,7 +139,7 @@ def _expand(entry: str, base: str, recursive: bool) -> tuple[list[str], list[dic
     for path in given:
         absolute = _resolve(path, base)
         # Walk the path the workers can open, and name what it finds as the caller gave it.
-        files += [path + found[len(absolute):] for found in find_files([absolute], recursive)]
+        files += [path + found[len(absolute):] for found in find_files([absolute], recursive, decode)]
     return files, []
 
 
@@ -217,8 +221,8 @@ def _batch_size(count: int, threads: int, batch: Optional[int]) -> int:
 def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
                   client: Union["distributed.Client", str, None] = None, all: bool = False,
                   batch: Optional[int] = None, recursive: bool = True,
-                  retries: int = DEFAULT_RETRIES, progress: bool = False
-                  ) -> list[dict[str, Any]]:
+                  retries: int = DEFAULT_RETRIES, progress: bool = False,
+                  decode: bool = False) -> list[dict[str, Any]]:
     """Like :func:`check_archive`, answering the JSON Lines records in sorted path order."""
     from ._session import Session
 
@@ -227,13 +231,17 @@ def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
         # A refused configuration, or a library without check_all, stops here, not on every task.
         if all:
             session.check_all(b"")
+    if decode:  # likewise a missing libsonara_convert, here rather than on every worker
+        from ._convert import convert_library
+
+        convert_library()
     entries = [paths] if isinstance(paths, (str, os.PathLike)) else list(paths)
     given = [os.fsdecode(entry) for entry in entries]
     base = os.getcwd()
     run = uuid.uuid4().hex[:12]
 
     with _connected(client) as connected:
-        walks = [connected.submit(_expand, entry, base, recursive, key=f"sonara-walk-{run}-{i}",
+        walks = [connected.submit(_expand, entry, base, recursive, decode, key=f"sonara-walk-{run}-{i}",
                                   retries=retries, pure=False)
                  for i, entry in enumerate(given)]
         records: dict[str, dict[str, Any]] = {}
@@ -252,7 +260,7 @@ def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
         size = _batch_size(len(ordered), threads, batch)
         batches = [ordered[i:i + size] for i in range(0, len(ordered), size)]
         records.update(_run_batches(connected, batches, base, config_text, all, retries, run,
-                                    progress))
+                                    progress, decode))
     return [records[path] for path in sorted(records, key=os.fsencode)]
 
 
@@ -262,12 +270,12 @@ def _describe(error: BaseException) -> str:
 
 
 def _run_batches(client: "distributed.Client", batches: list[list[str]], base: str,
-                 config_text: str, check_all: bool, retries: int, run: str, progress: bool
-                 ) -> dict[str, dict[str, Any]]:
+                 config_text: str, check_all: bool, retries: int, run: str, progress: bool,
+                 decode: bool = False) -> dict[str, dict[str, Any]]:
     import distributed
 
     def submit(paths: list[str], key: str) -> "distributed.Future":
-        return client.submit(_check_batch, paths, base, config_text, check_all, key=key,
+        return client.submit(_check_batch, paths, base, config_text, check_all, decode, key=key,
                              retries=retries, pure=False)
 
     pending = {submit(paths, f"sonara-check-{run}-{i}"): paths for i, paths in enumerate(batches)}
@@ -310,7 +318,8 @@ def _run_batches(client: "distributed.Client", batches: list[list[str]], base: s
 def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
                   client: Union["distributed.Client", str, None] = None, all: bool = False,
                   batch: Optional[int] = None, recursive: bool = True,
-                  retries: int = DEFAULT_RETRIES, progress: bool = False) -> "pandas.DataFrame":
+                  retries: int = DEFAULT_RETRIES, progress: bool = False,
+                  decode: bool = False) -> "pandas.DataFrame":
     """Checks every recording under ``paths`` on a Dask cluster.
 
     ``paths``: a path or a sequence of them; each names a file (checked whatever its name), a
@@ -322,6 +331,10 @@ def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
     closed at the end. ``all``: ``check_all`` instead of ``check``. ``batch``: files per task
     (default: about four tasks per worker thread, at most 64 files each). ``retries``: how often
     a task that raises runs again. ``progress``: Dask's progress bar on standard error.
+    ``decode``: check with ``decode=True`` (see ``sonara.Session.check``: recordings that are not
+    integer PCM WAV are decoded on the workers, which load libsonara_convert from beside their
+    libsonara) and walk folders for the names of ``sonara.DECODE_EXTENSIONS`` too; the table
+    then always has the ``source_format`` and ``converted`` columns.
 
     Answers a DataFrame in ``sonara.to_dataframe``'s columns, one row per file in sorted path
     order; a file that could not be checked has its text in ``error``.
@@ -329,7 +342,7 @@ def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
     from ._frame import to_dataframe
 
     return to_dataframe(check_records(paths, config, client, all, batch, recursive, retries,
-                                      progress))
+                                      progress, decode), decode=True if decode else None)
 
 
 # --- the command -------------------------------------------------------------------------------
@@ -367,6 +380,10 @@ def main(argv: Optional[Iterable[str]] = None) -> int:
                         help="where to write the JSON Lines (default: standard output)")
     parser.add_argument("--batch", type=int, metavar="N", help="files per task")
     parser.add_argument("--no-recurse", action="store_true", help="do not walk into sub-folders")
+    parser.add_argument("--decode", action="store_true",
+                        help="decode recordings that are not integer PCM WAV (FLAC, Ogg, Opus, "
+                             "MP3, A-law, µ-law, float) and walk folders for "
+                             ".wav .flac .ogg .oga .opus .mp3 names")
     args = parser.parse_args(None if argv is None else list(argv))
 
     from ._session import ConfigurationError
@@ -377,7 +394,8 @@ def main(argv: Optional[Iterable[str]] = None) -> int:
         return 2
     try:
         records = check_records(args.paths, config, args.scheduler, args.all, args.batch,
-                                not args.no_recurse, progress=sys.stderr.isatty())
+                                not args.no_recurse, progress=sys.stderr.isatty(),
+                                decode=args.decode)
     except ConfigurationError as error:
         print(f"sonara.distributed: configuration refused: {error}", file=sys.stderr)
         return 2

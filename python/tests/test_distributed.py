@@ -21,6 +21,7 @@ import sonara
 import sonara.distributed
 from conftest import CONFIG, SAMPLES, SOURCE
 from dask_cluster import START_TIMEOUT, LoopbackCluster, dask_command
+from test_decode import SPEECH, encoded, float_wav
 
 distributed = pytest.importorskip("distributed")
 
@@ -112,6 +113,40 @@ def test_command_writes_the_json_lines_of_scan(cluster: LoopbackCluster, archive
     run = subprocess.run(command[:6] + [str(bad), str(archive / "a")], capture_output=True,
                          text=True, timeout=RUN_TIMEOUT, env=cluster.env)
     assert run.returncode == 2 and "configuration refused" in run.stderr, run.stderr
+
+
+def test_decode_checks_what_scan_decodes(cluster: LoopbackCluster, tmp_path: Path) -> None:
+    # FLAC and float WAV decoded on the workers, a corrupt FLAC reported with libsndfile's text,
+    # through check_archive and the command's --decode.
+    root = tmp_path / "corpus"
+    (root / "sub").mkdir(parents=True)
+    (root / "speech.wav").write_bytes(SPEECH.read_bytes())
+    (root / "float.wav").write_bytes(float_wav(SPEECH))
+    flac = encoded("flac16", root / "sub" / "speech.FLAC").read_bytes()
+    (root / "corrupt.flac").write_bytes(flac[:8] + b"\xff" * 34 + flac[42:])
+    (root / "notes.txt").write_text("not a recording")
+    fifo = tmp_path / "pipe.flac"  # named explicitly, so kept: refused on the worker, not waited on
+    os.mkfifo(fifo)
+    expected = sonara.to_dataframe(sonara.scan([root, fifo], CONFIG, jobs=2, decode=True))
+    assert len(expected) == 5 and expected["converted"].sum() == 2
+    table = run_bounded(sonara.distributed.check_archive, [root, fifo], CONFIG,
+                        client=cluster.address, batch=1, decode=True)
+    pandas.testing.assert_frame_equal(table, expected)
+    assert table["error"].iloc[0].startswith("libsndfile: ")
+    assert table["error"].iloc[-1] == "not a regular file"
+    assert list(run_bounded(sonara.distributed.check_archive, root, CONFIG,
+                            client=cluster.address)["path"]) == [str(root / "float.wav"),
+                                                                 str(root / "speech.wav")]
+
+    out = tmp_path / "results.jsonl"
+    run = subprocess.run([sys.executable, "-m", "sonara.distributed", "--scheduler",
+                          cluster.address, "--config", str(CONFIG), "--output", str(out),
+                          "--decode", str(root)], capture_output=True, text=True,
+                         timeout=RUN_TIMEOUT, env=cluster.env)
+    assert run.returncode == 1, run.stderr  # the corrupt FLAC
+    assert [json.loads(line) for line in out.read_text().splitlines()] == \
+        [json.loads(json.dumps(result.to_dict())) for _, result in
+         sonara.scan(root, CONFIG, decode=True)]
 
 
 def test_a_worker_killed_after_the_first_batch_loses_no_file(

@@ -144,3 +144,48 @@ def test_a_build_tree_is_found_without_being_named() -> None:
         run = run_isolated(LOAD, {"PYTHONPATH": str(SOURCE / "python")}, SOURCE)
         loaded = Path(run.stdout.strip().removeprefix("LOADED "))
         assert run.stdout.startswith("LOADED") and SOURCE / "build" in loaded.parents, run.stdout + run.stderr
+
+
+def test_a_sanitizer_build_without_its_runtime_is_passed_over(tmp_path: Path) -> None:
+    # A source tree with the library under test in build/plain and, newer, a library built with
+    # AddressSanitizer in build/sanitize: loading that one without its runtime preloaded would
+    # end the interpreter, so the lookup must choose build/plain.
+    library = Path(os.environ.get("SONARA_LIBRARY", ""))
+    if not library.is_file():
+        pytest.skip("SONARA_LIBRARY does not name the library under test")
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the library under test is itself a sanitizer build; the plain build runs this")
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if compiler is None:
+        pytest.skip("no C compiler to build a sanitizer library with")
+    (tmp_path / "modules" / "sound").mkdir(parents=True)
+    (tmp_path / "python").mkdir()
+    shutil.copytree(SOURCE / "python" / "sonara", tmp_path / "python" / "sonara",
+                    ignore=shutil.ignore_patterns("_install.py", "__pycache__"))
+    (tmp_path / "build" / "plain").mkdir(parents=True)
+    (tmp_path / "build" / "plain" / "bin").symlink_to(library.parent, target_is_directory=True)
+    sanitized = tmp_path / "build" / "sanitize" / "bin" / library.name
+    sanitized.parent.mkdir(parents=True)
+    source = tmp_path / "probe.c"
+    source.write_text("int sonara_probe(void) { return 1; }\n")
+    built = subprocess.run([compiler, "-shared", "-fPIC", "-fsanitize=address", "-o", str(sanitized),
+                            str(source)], capture_output=True, text=True, timeout=120)
+    if built.returncode != 0:
+        pytest.skip(f"no AddressSanitizer to build with: {built.stderr.strip()}")
+    newest = library.stat().st_mtime + 60
+    os.utime(sanitized, (newest, newest))
+
+    env = {"PYTHONPATH": str(tmp_path / "python")}
+    run = run_isolated(LOAD, env, tmp_path)
+    assert run.stdout.strip() == f"LOADED {tmp_path / 'build' / 'plain' / 'bin' / library.name}", \
+        run.stdout + run.stderr
+    # Named explicitly it is refused with the reason, not loaded into a dying interpreter.
+    run = run_isolated(LOAD, {**env, "SONARA_LIBRARY": str(sanitized)}, tmp_path)
+    assert run.returncode == 0 and "runtime is not preloaded" in run.stdout, run.stdout + run.stderr
+    # With no other build left the message says why the sanitizer build was passed over.
+    (tmp_path / "build" / "plain" / "bin").unlink()
+    run = run_isolated(LOAD, env, tmp_path)
+    if run.stdout.startswith("LOADED"):
+        pytest.skip(f"a libsonara is installed on this system: {run.stdout.strip()}")
+    assert f"the source tree's build ({sanitized}): built with a sanitizer" in run.stdout, \
+        run.stdout + run.stderr
