@@ -37,13 +37,19 @@ std::string number(double value) {
 
 std::string joined(const std::vector<std::string> &items) {
     std::string text;
-    for (size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "" : ";") + items[i];
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) text += ';';
+        text += items[i];
+    }
     return text;
 }
 
 std::string row(const std::vector<std::string> &fields) {
     std::string line;
-    for (size_t i = 0; i < fields.size(); ++i) line += (i == 0 ? "" : ",") + field(fields[i]);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i != 0) line += ',';
+        line += field(fields[i]);
+    }
     return line + "\n";
 }
 
