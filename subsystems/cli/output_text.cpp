@@ -21,7 +21,9 @@ std::string number(double value) {
 
 std::string slot_text(const SlotReport &slot) {
     std::string text = slot.name + " " + number(slot.value);
-    if (const char *unit = slot_unit(slot.name)) text += std::string(" ") + unit;
+    // "channels 2", not "channels 2 channels": a unit that only repeats the name is left out.
+    const char *unit = slot_unit(slot.name);
+    if (unit != nullptr && slot.name != unit) text += std::string(" ") + unit;
     if (slot.has_channels && slot.channels.size() > 1) {
         text += " [";
         for (size_t i = 0; i < slot.channels.size(); ++i) {
