@@ -9,6 +9,8 @@
 #ifndef SONARA_H
 #define SONARA_H
 
+#include <stdint.h>
+
 #include "session_types.h"
 
 #ifdef __cplusplus
@@ -61,6 +63,28 @@ bool v_check_all(Session *session, const unsigned char *content, size_t size);
 bool v_enable_property(Session *session, const char *name, bool enable);
 /* Sets a debug property; "processing_sound_name" is the only one. The value is copied. */
 bool v_dbg_set_property(Session *session, const char *name, const char *value);
+
+/* The header fields of a WAV file as the check reads them: the library's own chunk walk (the
+ * last 'fmt ' chunk before 'data'), without its log lines. */
+typedef struct SonaraWavFormat {
+    bool riff_wave;            /* starts with "RIFF", size, "WAVE" */
+    bool has_format;           /* a complete 'fmt ' chunk was read before 'data' (or the end) */
+    bool head_usable;          /* the check would accept the header (read_head) */
+    uint16_t format_code;      /* 1 PCM, 3 float, 0xFFFE extensible, ... */
+    uint16_t channels;
+    uint32_t sample_rate;
+    uint32_t byte_rate;
+    uint16_t block_align;
+    uint16_t bits_per_sample;
+    uint32_t fmt_size;         /* the 'fmt ' chunk's declared size */
+    bool pcm_sub_format;       /* extensible, and its sub-format GUID is integer PCM */
+    uint32_t data_size;        /* the 'data' chunk's declared size (head_usable only) */
+    double duration;           /* seconds, as the check computes it (head_usable only) */
+} SonaraWavFormat;
+
+/* Fills *out from content (any bytes, any size; null or empty gives an all-false record). true
+ * when has_format. Logs nothing, keeps nothing, safe on any number of threads. */
+bool v_read_format(const unsigned char *content, size_t size, SonaraWavFormat *out);
 
 #ifdef __cplusplus
 } /* extern "C" */

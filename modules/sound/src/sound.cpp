@@ -26,6 +26,17 @@ constexpr uint64_t fmt_base_end = 24;        // chunk offset just past bits_per_
 constexpr uint32_t fmt_size_plain = 16;
 constexpr uint32_t fmt_size_with_extension = 18;
 
+// Set while v_read_format walks a file: the walk is the one read_head makes, without its log
+// lines (the check that follows writes them in their place).
+thread_local bool quiet_walk = false;
+#define WALK_LOG(level, ...)                     \
+    do {                                         \
+        if (!quiet_walk) LOG(level, __VA_ARGS__); \
+    } while (0)
+
+// Where the last 'fmt ' chunk before 'data' starts, for v_read_format; 0 while none was read.
+thread_local uint64_t last_fmt_chunk = 0;
+
 uint16_t read_u16(const unsigned char *bytes) {
     return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
 }
@@ -42,7 +53,7 @@ bool guard(uint64_t position, uint64_t need, uint64_t length) {
     if (position <= length && need <= length - position) {
         return true;
     }
-    LOG(LOG_ERROR, "[parser ] Guard. Next %d bytes more then %d length (%d >= %d)",
+    WALK_LOG(LOG_ERROR, "[parser ] Guard. Next %d bytes more then %d length (%d >= %d)",
         static_cast<int>(need), static_cast<int>(length), static_cast<int>(position + need),
         static_cast<int>(length));
     return false;
@@ -97,11 +108,11 @@ bool read_fmt_chunk(const unsigned char *content, uint64_t length, uint64_t chun
 bool read_head(const unsigned char *content, uint64_t length, Head *head) {
     std::memset(head, 0, sizeof(*head));
     if (length < riff_header_size) {
-        LOG(LOG_ERROR, "[parser ] Little content size for parse wav base struct");
+        WALK_LOG(LOG_ERROR, "[parser ] Little content size for parse wav base struct");
         return false;
     }
     if (std::memcmp(content, "RIFF", 4) != 0) {
-        LOG(LOG_ERROR, "[parser ] Chunk: 0x04x not equals RIFF header");
+        WALK_LOG(LOG_ERROR, "[parser ] Chunk: 0x04x not equals RIFF header");
         return false;
     }
     if (!guard(4, 4, length)) return false;
@@ -117,6 +128,7 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head) {
         const uint32_t id = read_u32(content + chunk);
 
         if (id == chunk_fmt) {
+            last_fmt_chunk = chunk;
             if (!read_fmt_chunk(content, length, chunk, head, &position)) return false;
         } else if (id == chunk_data) {
             if (!guard(chunk + 4, 4, length)) return false;
@@ -125,7 +137,7 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head) {
             data_offset = chunk + 8;
             break;  // nothing after the first 'data' chunk matters
         } else {
-            LOG(LOG_NOTICE, "[parser ] Skip unknown chunk: 0x%04x", id);
+            WALK_LOG(LOG_NOTICE, "[parser ] Skip unknown chunk: 0x%04x", id);
             if (!guard(chunk + 4, 4, length)) return false;
             const uint32_t size = read_u32(content + chunk + 4);
             if (!guard(chunk + 8, size, length)) return false;
@@ -138,7 +150,7 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head) {
     }
 
     if (head->data_size == 0 || head->byte_rate == 0) {
-        LOG(LOG_ERROR, "[parser] Data size was %d or byte per second is %d",
+        WALK_LOG(LOG_ERROR, "[parser] Data size was %d or byte per second is %d",
             static_cast<int>(head->data_size), static_cast<int>(head->byte_rate));
         return false;
     }
@@ -147,6 +159,15 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head) {
     head->duration = static_cast<double>(static_cast<float>(head->data_size) /
                                          static_cast<float>(head->byte_rate));
     return true;
+}
+
+bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk) {
+    quiet_walk = true;
+    last_fmt_chunk = 0;
+    const bool usable = read_head(content, length, head);
+    quiet_walk = false;
+    *fmt_chunk = last_fmt_chunk;
+    return usable;
 }
 
 void copy_head(Head *destination, const Head *source) {

@@ -31,6 +31,9 @@ struct Unpack {
 
 // Walks the RIFF chunks of content into head. false (one log line) when no usable header.
 bool read_head(const unsigned char *content, uint64_t length, Head *head);
+// read_head without its log lines; fmt_chunk gets the offset of the 'fmt ' chunk whose fields
+// head holds (0: none was reached). Used to describe a file exactly as the check reads it.
+bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk);
 // Copies every field but data and name, which become null.
 void copy_head(Head *destination, const Head *source);
 
