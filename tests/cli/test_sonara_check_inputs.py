@@ -194,7 +194,7 @@ def test_a_signal_leaves_whole_records(many: Path, signal_number: int, status: i
         assert all(len(row) == len(rows[0]) for row in rows)
 
 
-@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer reserves more address space than the limit allows")
+@pytest.mark.skipif(SANITIZED, reason="by design: AddressSanitizer reserves more address space than the limit allows")
 def test_a_huge_job_count_under_an_address_space_limit(many: Path) -> None:
     def limit() -> None:
         resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
