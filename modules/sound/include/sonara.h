@@ -116,7 +116,8 @@ typedef struct SonaraChannelDetails {
     uint64_t clipped_samples;
     double speech_seconds;          /* NaN: the detector did not run on this channel */
     uint64_t frames;                /* N */
-    const SonaraSegment *segments;  /* null unless segments were asked (or there are none) */
+    const SonaraSegment *segments;  /* segments asked and speech measured: segment_count
+                                       entries (never null, even for none); else null */
     uint64_t segment_count;
 } SonaraChannelDetails;
 

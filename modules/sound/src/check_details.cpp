@@ -1,5 +1,6 @@
 #include "check_details.h"
 
+#include <cmath>
 #include <new>
 
 #include "libcommon.h"
@@ -11,6 +12,9 @@ template <typename T>
 std::unique_ptr<T[]> allocate(uint64_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[count == 0 ? 1 : count]());
 }
+
+// Where an empty segment list points: segments asked and measured, none found.
+constexpr SonaraSegment no_segments{0.0, 0.0};
 
 void log_details_memory() {
     LOG(LOG_ERROR, "[library] Not enough memory for the details");
@@ -58,13 +62,15 @@ void CheckDetails::finish(const PayloadAnalysis &analysis) {
         record = {evidence.peak_dbfs(), evidence.rms_dbfs(), evidence.dc_offset(),
                   evidence.clipped_samples(), analysis.speech_seconds(c), evidence.frames(),
                   nullptr, 0};
-        if (segments_ != nullptr) {
+        // Segments of a channel the detector made no pass over stay null, as its speech is NaN.
+        if (segments_ != nullptr && !std::isnan(record.speech_seconds)) {
             if (!segments_[c].complete()) {
                 log_details_memory();
                 drop(false);
                 return;
             }
-            record.segments = segments_[c].segments();
+            const SonaraSegment *segments = segments_[c].segments();
+            record.segments = segments != nullptr ? segments : &no_segments;
             record.segment_count = segments_[c].count();
         }
     }
