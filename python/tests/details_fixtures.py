@@ -6,7 +6,6 @@ for the numpy reference of the tests."""
 from __future__ import annotations
 
 import struct
-from pathlib import Path
 
 import numpy as np
 

@@ -6,7 +6,6 @@ file leave."""
 from __future__ import annotations
 
 import math
-from pathlib import Path
 
 import numpy as np
 import pytest
