@@ -39,10 +39,11 @@ def _read(path: str) -> tuple[int, int, int, bytes]:
         fd = os.open(os.fsencode(path), os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
     except OSError as error:
         raise Unreadable(error.strerror or str(error)) from None
+    info = os.fstat(fd)
+    if not stat.S_ISREG(info.st_mode):  # never wait on a FIFO or read a device or a folder
+        os.close(fd)
+        raise Unreadable("not a regular file")
     with os.fdopen(fd, "rb") as stream:
-        info = os.fstat(fd)
-        if not stat.S_ISREG(info.st_mode):  # never wait on a FIFO or read a device
-            raise Unreadable("not a regular file")
         if info.st_size > MAX_DRAWN_BYTES:
             raise Unreadable(f"{info.st_size / 2**20:.0f} MiB: the report draws files up to "
                              f"{MAX_DRAWN_BYTES >> 20} MiB")
