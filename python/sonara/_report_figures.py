@@ -90,8 +90,8 @@ def states_figure(rows: Sequence[FileRow]) -> Figure:
                               xaxis=_count_axis(max(counts.values(), default=0)), margin={"l": 20, "r": 20,
                                                                           "t": 40, "b": 50})}
     failed = sum(c for n, c in counts.items() if codes[n] != 0)
-    parts = ", ".join(f"{n} {counts[n]}" for n in order)
-    caption = (f"Files per state, {len(rows)} files, {failed} failed or not checked: {parts}. "
+    parts = ", ".join(f"{n} {counts[n]:,}" for n in order)
+    caption = (f"Files per state, {len(rows):,} files, {failed:,} failed or not checked: {parts}. "
                "Click a bar to show its files in the table.")
     return Figure("report-states", "Files per state", caption, plot)
 
@@ -239,10 +239,10 @@ def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
     tallest = max((sum(bars) for bars in zip(*(trace["y"] for trace in data))), default=0)
     plot = {"data": data,
             "layout": _layout(title, barmode="stack", yaxis=_count_axis(tallest), **layout_extra)}
-    caption = (f"{_axis_title(slot)}: {len(evaluated)} files evaluated, {failed_count} fail "
+    caption = (f"{_axis_title(slot)}: {len(evaluated):,} files evaluated, {failed_count:,} fail "
                f"({share:.1%})")
     if not_finite:
-        caption += f", {not_finite} without a finite value (not drawn)"
+        caption += f", {not_finite:,} without a finite value (not drawn)"
     caption += "."
     if slot == "signal_noise":
         caption += " The value is the lowest channel's."
@@ -269,8 +269,8 @@ def scatter_figure(rows: Sequence[FileRow], names: Sequence[str],
     drawn_failing, drawn_passing = failing, passing
     if len(both) > MAX_SCATTER_POINTS:  # keep the failing files, a fixed sample of the rest
         pick = random.Random(0)
-        drawn_failing = failing[:MAX_SCATTER_POINTS // 2] if len(failing) > MAX_SCATTER_POINTS // 2 \
-            else failing
+        if len(failing) > MAX_SCATTER_POINTS // 2:
+            drawn_failing = sorted(pick.sample(failing, MAX_SCATTER_POINTS // 2))
         room = MAX_SCATTER_POINTS - len(drawn_failing)
         drawn_passing = sorted(pick.sample(passing, min(room, len(passing))))
     xs = [rows[k].values[d] for k in both]
@@ -307,11 +307,12 @@ def scatter_figure(rows: Sequence[FileRow], names: Sequence[str],
             "yaxis": {"type": kind, "title": {"text": "voice duration (s)"}}}
     plot = {"data": data, "layout": _layout("Duration against voice duration", height=420,
                                             shapes=shapes, hovermode="closest", **axes)}
-    caption = (f"Duration against voice duration: {len(both)} files with both values "
-               f"({len(failing)} failed a check).")
+    caption = (f"Duration against voice duration: {len(both):,} files with both values "
+               f"({len(failing):,} failed a check).")
     if len(drawn_failing) + len(drawn_passing) < len(both):
-        caption += (f" Drawn: {len(drawn_failing):,} failing files and a fixed random "
-                    f"{len(drawn_passing):,} of the {len(passing):,} that passed.")
+        caption += (f" Drawn: a fixed random {len(drawn_failing):,} of the {len(failing):,} "
+                    f"failing files and {len(drawn_passing):,} of the {len(passing):,} that "
+                    "passed.")
     if log:
         caption += " Log axes; a voice duration of 0 is drawn at the bottom edge."
     if thresholds:

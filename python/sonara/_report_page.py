@@ -68,8 +68,9 @@ SCRIPT = r"""
   const $ = (id) => document.getElementById(id);
   const esc = (s) => String(s).replace(/[&<>"]/g, (c) => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;"}[c]));
   const count = (n) => n.toLocaleString("en-US");
-  const fmt = (v) => (v === null || v === undefined || Number.isNaN(v)) ? "\u2013" : String(Number(v.toPrecision(6)));
-  const withUnit = (v, unit) => (v === null || v === undefined) ? "\u2013" : fmt(v) + (unit ? "\u00a0" + unit : "");
+  const fmt = (v, digits) => (v === null || v === undefined || Number.isNaN(v)) ? "\u2013" : String(Number(v.toPrecision(digits || 6)));
+  const withUnit = (v, unit, digits) => (v === null || v === undefined) ? "\u2013" : fmt(v, digits) + (unit ? "\u00a0" + unit : "");
+  const shortLabel = (name) => name.replace(/^STATE_/, "");
   const root = D.root ? D.root.replace(/\/$/, "") + "/" : "";
   const full = (i) => root + D.rows.path[i];
   const labelOf = (i) => D.labels[D.rows.label[i]];
@@ -83,7 +84,7 @@ SCRIPT = r"""
   const columns = [{key: "path", title: "path"}, {key: "state", title: "state"}];
   SLOTS.forEach((s, k) => columns.push({key: k, title: s.label + (s.unit && s.unit !== s.label ? " (" + s.unit + ")" : "")}));
   const table = $("files"), body = table.tBodies[0], scroller = $("files-scroll");
-  const widths = ["22%", "15%"].concat(SLOTS.map(() => (63 / NS).toFixed(2) + "%"));
+  const widths = ["19%", "16%"].concat(SLOTS.map(() => (65 / NS).toFixed(2) + "%"));
   table.tHead.innerHTML = "<tr>" + columns.map((c, k) =>
     `<th data-col="${k}" style="width:${widths[k]}" title="sort by ${esc(c.title)}">${esc(c.title)}</th>`).join("") + "</tr>";
   let order = Array.from({length: N}, (_, i) => i), view = order, sortCol = -1, sortDir = 1;
@@ -133,10 +134,10 @@ SCRIPT = r"""
     const cls = ["row"];
     if (codeOf(i) !== 0) cls.push("failed");
     if (i === selected) cls.push("selected");
-    let cells = `<td title="${esc(full(i))}">${esc(D.rows.path[i])}</td><td class="state">${esc(labelOf(i))}</td>`;
-    for (let s = 0; s < NS; s++) {
+    let cells = `<td title="${esc(full(i))}">${esc(D.rows.path[i])}</td><td class="state" title="${esc(labelOf(i))}">${esc(shortLabel(labelOf(i)))}</td>`;
+    for (let s = 0; s < NS; s++) {  // five digits here, every digit in the file's view
       const bad = slotState(i, s) === 2 ? " bad" : "";
-      cells += `<td class="num${bad}">${withUnit(D.rows.v[s][i], SLOTS[s].cell_unit)}</td>`;
+      cells += `<td class="num${bad}">${withUnit(D.rows.v[s][i], SLOTS[s].cell_unit, 5)}</td>`;
     }
     return `<tr class="${cls.join(" ")}" data-row="${i}">${cells}</tr>`;
   }
@@ -283,12 +284,12 @@ def page(title: str, summary: list[tuple[str, str]], configuration_html: str, fo
 <table id="summary"><tbody>{rows}</tbody></table>
 {configuration_html}
 <h2>Files</h2>
-<div class="controls"><input id="filter" type="search" placeholder="filter by path, folder or state"
+<div id="files-section"><div class="controls"><input id="filter" type="search" placeholder="filter by path, folder or state"
  aria-label="filter by path, folder or state"><span id="files-count"></span>
 <span id="folder-chip" hidden>folder: <span id="folder-name"></span>
 <button id="folder-clear" type="button" title="show every folder">&#x2715;</button></span>
 <span class="note">Click a header to sort, a row to open the file.</span></div>
-<div id="files-scroll"><table id="files"><thead></thead><tbody></tbody></table></div>
+<div id="files-scroll"><table id="files"><thead></thead><tbody></tbody></table></div></div>
 <section id="detail" hidden></section>
 <h2>Folders</h2>
 {folders_html}
