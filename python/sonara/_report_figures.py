@@ -140,12 +140,42 @@ def _log_ticks(low: float, high: float, unit: str | None) -> tuple[list[float], 
     return values, texts
 
 
-def _examples(names: list[str]) -> str:
-    shown = names[:EXAMPLES_PER_BAR]
-    return "<br>".join(shown) + ("<br>…" if len(names) > len(shown) else "")
+def _examples(names: list[str], count: int) -> str:
+    return "<br>".join(names) + ("<br>…" if count > len(names) else "")
 
 
-def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
+def _bars(where: Any, members: Any, bins: int, names: Sequence[str]) -> tuple[Any, list[list[str]]]:
+    """Files per bin (``where``: the bin of each member row) and the first few of each by name."""
+    import numpy as np
+
+    counts = np.bincount(where, minlength=bins)
+    order = np.argsort(where, kind="stable")  # within a bin, in input order
+    starts = np.searchsorted(where[order], np.arange(bins))
+    examples = [[names[members[order[s]]] for s in range(start, start + min(n, EXAMPLES_PER_BAR))]
+                for start, n in zip(starts.tolist(), counts.tolist())]
+    return counts, examples
+
+
+@dataclass
+class Columns:
+    """The rows as arrays, made once for every figure."""
+
+    values: Any  # rows × slots, NaN where there is no value
+    states: Any  # rows × slots: ABSENT, NOT_EVALUATED, PASSED, FAILED
+    failed: Any  # per row: the file did not pass
+
+    @classmethod
+    def of(cls, rows: Sequence[FileRow]) -> "Columns":
+        import numpy as np
+
+        nan = math.nan
+        values = np.array([[nan if v is None else v for v in r.values] for r in rows],
+                          dtype=float).reshape(len(rows), len(SLOTS))
+        states = np.array([r.slot_states for r in rows], dtype=np.int8).reshape(len(rows), len(SLOTS))
+        return cls(values, states, np.array([r.failed for r in rows], dtype=bool))
+
+
+def slot_figure(columns: Columns, names: Sequence[str], slot: str,
                 configuration: Configuration | None) -> Figure:
     """The values of one slot, passed and failed stacked. ``names`` are the rows' paths as the
     page shows them (hover names the files)."""
@@ -153,17 +183,18 @@ def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
 
     i = SLOTS.index(slot)
     unit = SLOT_UNITS[slot]
-    evaluated = [k for k, row in enumerate(rows) if row.slot_states[i] > NOT_EVALUATED]
-    failed_count = sum(rows[k].slot_states[i] == FAILED for k in evaluated)
-    drawn = [k for k in evaluated if rows[k].values[i] is not None]
-    not_finite = len(evaluated) - len(drawn)
+    states, all_values = columns.states[:, i], columns.values[:, i]
+    evaluated = int((states > NOT_EVALUATED).sum())
+    failed_count = int((states == FAILED).sum())
+    drawn = np.flatnonzero((states > NOT_EVALUATED) & ~np.isnan(all_values))
+    not_finite = evaluated - drawn.size
     threshold: Threshold | None = configuration.thresholds.get(slot) if configuration else None
     limits = threshold.lines() if threshold else []
-    values = np.array([rows[k].values[i] for k in drawn], dtype=float)
-    failed = np.array([rows[k].slot_states[i] == FAILED for k in drawn], dtype=bool)
+    values = all_values[drawn]
+    failed = states[drawn] == FAILED
+    share = failed_count / evaluated if evaluated else 0.0
+    title = f"{SLOT_LABELS[slot]}: {share:.1%} of {evaluated:,} evaluated files fail"
     distinct = np.unique(values) if values.size else values
-    share = failed_count / len(evaluated) if evaluated else 0.0
-    title = f"{SLOT_LABELS[slot]}: {share:.1%} of {len(evaluated):,} evaluated files fail"
     notes: list[str] = []
     layout_extra: dict[str, Any] = {}
     data: list[dict[str, Any]] = []
@@ -175,14 +206,10 @@ def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
         categories = [_with_unit(float(v), unit) for v in distinct]
         where = np.searchsorted(distinct, values)
         for label, colour, mask in (("passed", GREEN, ~failed), ("failed", RED, failed)):
-            per = [[] for _ in distinct]  # type: list[list[str]]
-            for k, j in zip(np.flatnonzero(mask), where[mask]):
-                if len(per[j]) <= EXAMPLES_PER_BAR:
-                    per[j].append(names[drawn[k]])
-            counts = np.bincount(where[mask], minlength=distinct.size)
+            counts, per = _bars(where[mask], drawn[mask], distinct.size, names)
             data.append({"type": "bar", "name": label, "x": categories, "y": counts.tolist(),
                          "marker": {"color": colour},
-                         "hovertext": [f"{c} {label}: {n:,} files<br>{_examples(e)}"
+                         "hovertext": [f"{c} {label}: {n:,} files<br>{_examples(e, n)}"
                                        for c, n, e in zip(categories, counts, per)],
                          "hoverinfo": "text"})
         layout_extra["xaxis"] = {"type": "category", "title": {"text": _axis_title(slot)}}
@@ -213,14 +240,10 @@ def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
         ranges = [f"{number(shown(a))}–{_with_unit(shown(b), unit)}"
                   for a, b in zip(edges[:-1], edges[1:])]
         for label, colour, mask in (("passed", GREEN, ~failed), ("failed", RED, failed)):
-            per = [[] for _ in centres]  # type: list[list[str]]
-            for k, j in zip(np.flatnonzero(mask), where[mask]):
-                if len(per[j]) <= EXAMPLES_PER_BAR:
-                    per[j].append(names[drawn[k]])
-            counts = np.bincount(where[mask], minlength=len(centres))
+            counts, per = _bars(where[mask], drawn[mask], len(centres), names)
             data.append({"type": "bar", "name": label, "x": centres, "y": counts.tolist(),
                          "width": widths, "marker": {"color": colour, "line": {"width": 0}},
-                         "hovertext": [f"{r} {label}: {n:,} files<br>{_examples(e)}"
+                         "hovertext": [f"{r} {label}: {n:,} files<br>{_examples(e, n)}"
                                        for r, n, e in zip(ranges, counts, per)],
                          "hoverinfo": "text"})
         axis: dict[str, Any] = {"title": {"text": _axis_title(slot) + (" (log)" if log else "")},
@@ -239,7 +262,7 @@ def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
     tallest = max((sum(bars) for bars in zip(*(trace["y"] for trace in data))), default=0)
     plot = {"data": data,
             "layout": _layout(title, barmode="stack", yaxis=_count_axis(tallest), **layout_extra)}
-    caption = (f"{_axis_title(slot)}: {len(evaluated):,} files evaluated, {failed_count:,} fail "
+    caption = (f"{_axis_title(slot)}: {evaluated:,} files evaluated, {failed_count:,} fail "
                f"({share:.1%})")
     if not_finite:
         caption += f", {not_finite:,} without a finite value (not drawn)"
@@ -259,39 +282,40 @@ def slot_figure(rows: Sequence[FileRow], names: Sequence[str], slot: str,
 # --- duration against voice duration ----------------------------------------------------------
 
 
-def scatter_figure(rows: Sequence[FileRow], names: Sequence[str],
+def scatter_figure(columns: Columns, names: Sequence[str],
                    configuration: Configuration | None) -> Figure:
-    d, v = SLOTS.index("duration"), SLOTS.index("voice_duration")
-    both = [k for k, row in enumerate(rows)
-            if row.values[d] is not None and row.values[v] is not None]
-    failing = [k for k in both if rows[k].failed]
-    passing = [k for k in both if not rows[k].failed]
+    import numpy as np
+
+    duration = columns.values[:, SLOTS.index("duration")]
+    voice = columns.values[:, SLOTS.index("voice_duration")]
+    both = ~np.isnan(duration) & ~np.isnan(voice)
+    failing = np.flatnonzero(both & columns.failed).tolist()
+    passing = np.flatnonzero(both & ~columns.failed).tolist()
     drawn_failing, drawn_passing = failing, passing
-    if len(both) > MAX_SCATTER_POINTS:  # keep the failing files, a fixed sample of the rest
+    if len(failing) + len(passing) > MAX_SCATTER_POINTS:  # a fixed sample, failing files first
         pick = random.Random(0)
         if len(failing) > MAX_SCATTER_POINTS // 2:
             drawn_failing = sorted(pick.sample(failing, MAX_SCATTER_POINTS // 2))
         room = MAX_SCATTER_POINTS - len(drawn_failing)
         drawn_passing = sorted(pick.sample(passing, min(room, len(passing))))
-    xs = [rows[k].values[d] for k in both]
-    ys = [rows[k].values[v] for k in both]
-    positive_x = [x for x in xs if x > 0]  # type: ignore[operator]
-    positive_y = [y for y in ys if y > 0]  # type: ignore[operator]
-    log = bool(positive_x) and max(positive_x) / min(positive_x) >= 30  # type: ignore[operator]
-    floor_y = min(positive_y) / 2 if positive_y else 0.01  # type: ignore[operator]
+    xs, ys = duration[both], voice[both]
+    positive_x, positive_y = xs[xs > 0], ys[ys > 0]
+    log = bool(positive_x.size) and positive_x.max() / positive_x.min() >= 30
+    floor_y = float(positive_y.min()) / 2 if positive_y.size else 0.01
     data = []
     for label, colour, members in (("passed", GREEN, drawn_passing), ("failed", RED, drawn_failing)):
+        y = voice[members]
         data.append({"type": "scatter", "mode": "markers", "name": label,
-                     "x": [rows[k].values[d] for k in members],
-                     "y": [max(rows[k].values[v], floor_y) if log else rows[k].values[v]  # type: ignore[type-var]
-                           for k in members],
+                     "x": duration[members].tolist(),
+                     "y": (np.maximum(y, floor_y) if log else y).tolist(),
                      "customdata": members, "text": [names[k] for k in members],
                      "hovertemplate": "%{text}<br>duration %{x} s, voice %{y} s<extra></extra>",
                      "marker": {"color": colour, "size": 6, "opacity": 0.7}})
     shapes = []
-    if xs:
-        top = max(max(xs), max(ys))  # type: ignore[type-var]
-        bottom = min(positive_x + positive_y) if log else 0  # type: ignore[operator]
+    if xs.size:
+        top = float(max(xs.max(), ys.max()))
+        bottom = float(min(positive_x.min(), positive_y.min() if positive_y.size else math.inf)
+                       ) if log else 0.0
         data.append({"type": "scatter", "mode": "lines", "name": "voice = duration",
                      "x": [bottom, top], "y": [bottom, top], "hoverinfo": "skip",
                      "line": {"color": GREY, "width": 1}})
@@ -307,7 +331,7 @@ def scatter_figure(rows: Sequence[FileRow], names: Sequence[str],
             "yaxis": {"type": kind, "title": {"text": "voice duration (s)"}}}
     plot = {"data": data, "layout": _layout("Duration against voice duration", height=420,
                                             shapes=shapes, hovermode="closest", **axes)}
-    caption = (f"Duration against voice duration: {len(both):,} files with both values "
+    caption = (f"Duration against voice duration: {int(both.sum()):,} files with both values "
                f"({len(failing):,} failed a check).")
     if len(drawn_failing) + len(drawn_passing) < len(both):
         caption += (f" Drawn: a fixed random {len(drawn_failing):,} of the {len(failing):,} "
@@ -323,8 +347,9 @@ def scatter_figure(rows: Sequence[FileRow], names: Sequence[str],
 
 def figures(rows: Sequence[FileRow], names: Sequence[str],
             configuration: Configuration | None) -> list[Figure]:
-    return [states_figure(rows), *(slot_figure(rows, names, s, configuration) for s in SLOTS),
-            scatter_figure(rows, names, configuration)]
+    columns = Columns.of(rows)
+    return [states_figure(rows), *(slot_figure(columns, names, s, configuration) for s in SLOTS),
+            scatter_figure(columns, names, configuration)]
 
 
 # --- the same figures as PNG ------------------------------------------------------------------

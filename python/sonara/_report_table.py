@@ -274,7 +274,9 @@ def choose_detail_rows(rows: Sequence[FileRow], configuration: Configuration | N
     import statistics
 
     centre: dict[str, float] = {}
-    for i, slot in enumerate(SLOTS):
+    thresholds = configuration.thresholds if configuration else {}
+    for slot in set(STATE_SLOT.values()) - set(thresholds):  # ranges judged without limits
+        i = SLOTS.index(slot)
         passed = [r.values[i] for r in rows if r.slot_states[i] == PASSED and r.values[i] is not None]
         if passed:
             centre[slot] = statistics.median(passed)  # type: ignore[type-var]
