@@ -200,7 +200,7 @@ SCRIPT = r"""
     }
     if (d && d.details) {
       h += "<table class=\"details\"><thead><tr><th>channel</th>" +
-           D.detail_fields.map((f) => `<th>${esc(f[0].replace(/_/g, " ") + (f[1] ? " (" + f[1] + ")" : ""))}</th>`).join("") +
+           D.detail_fields.map((f) => `<th>${esc(f[0].replace(/_(dbfs|seconds)$/, "").replace(/_/g, " ") + (f[1] ? " (" + f[1] + ")" : ""))}</th>`).join("") +
            "</tr></thead><tbody>";
       d.details.forEach((c, k) => {
         h += `<tr><td>${k + 1}</td>` + D.detail_fields.map((f) => `<td>${fmt(c[f[0]] === undefined ? null : c[f[0]])}</td>`).join("") + "</tr>";

@@ -9,7 +9,6 @@ from __future__ import annotations
 
 import json
 import math
-import os
 import posixpath
 from dataclasses import dataclass, field
 from pathlib import Path

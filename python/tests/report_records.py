@@ -50,6 +50,13 @@ def record(path: str, generator: random.Random, *, stop: bool = False,
              "overload": generator.uniform(0.15, 0.7), "telephony_border": generator.gauss(30, 12),
              "signal_noise": min(noise)}
     drawn.update(values or {})
+    # Per-channel figures for as many channels as the record says, their lowest the value.
+    noise = (noise + [generator.gauss(32, 10) for _ in range(int(drawn["channels"]))]
+             )[:int(drawn["channels"])]
+    if values and "signal_noise" in values:
+        noise = [values["signal_noise"]] + [max(v, values["signal_noise"]) for v in noise[1:]]
+    else:
+        drawn["signal_noise"] = min(noise)
     states: dict[str, str] = {}
     first_failure: Optional[str] = None
     for slot in CHECK_ORDER:
@@ -80,10 +87,10 @@ def record(path: str, generator: random.Random, *, stop: bool = False,
             "rms_dbfs": round(generator.uniform(-40, -15), 3),
             "dc_offset": round(generator.gauss(0, 0.001), 6),
             "clipped_samples": generator.randrange(100, 5000) if clipped else 0,
-            "speech_seconds": drawn["voice_duration"]} for _ in range(channels)]}
+            "speech_seconds": drawn["voice_duration"]} for _ in range(int(drawn["channels"]))]}
         if segments:
             spans = []
-            for _ in range(channels):
+            for _ in range(int(drawn["channels"])):
                 start, own = 0.1, []
                 while start < duration - 0.3 and len(own) < 40:
                     end = min(duration, start + generator.uniform(0.2, 2.0))
