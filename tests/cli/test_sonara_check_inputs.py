@@ -203,3 +203,45 @@ def test_a_huge_job_count_under_an_address_space_limit(many: Path) -> None:
     assert result.returncode == 1, result.stderr  # the short files fail, nothing aborts
     assert len(records(result.stdout)) == 400
     assert b"going on with" in result.stderr
+
+
+def scaled(content: bytes, gain_db: float) -> bytes:
+    """A canonical 16-bit WAV with its samples multiplied by a gain, saturated at full scale."""
+    import array
+    samples = array.array("h", content[44:])
+    factor = 10 ** (gain_db / 20)
+    samples = array.array("h", (max(-32768, min(32767, round(value * factor))) for value in samples))
+    return content[:44] + samples.tobytes()
+
+
+CLEAN_SPEECH = ["clean_16000_mono.wav", "clean_8000_stereo.wav", "noisy_right_channel_8000_stereo.wav",
+                "too_short_16000_mono.wav"]
+
+
+@pytest.mark.parametrize("gain_db", [0, 12, 18])  # the speech peaks near -7 dBFS
+def test_strict_flags_clipping_by_gain_and_nothing_on_clean_speech(tmp_path: Path, gain_db: int) -> None:
+    for name in CLEAN_SPEECH:
+        (tmp_path / name).write_bytes(scaled((SOURCE / "samples" / name).read_bytes(), gain_db))
+    result = run("-q", "-f", "jsonl", "--strict", "--all", str(tmp_path))
+    for record in records(result.stdout):
+        clipping = [r for r in record["strict"]["reasons"] if "clipped samples" in r]
+        if gain_db == 0:
+            assert record["strict"]["reasons"] == [], record["path"]
+        else:
+            assert clipping, (record["path"], record["strict"], record["details"])
+
+
+def test_strict_flags_silent_and_quiet_channels(tmp_path: Path) -> None:
+    clean = (SOURCE / "samples" / "clean_8000_stereo.wav").read_bytes()
+    quiet = scaled(clean, -80)  # peaks near -87 dBFS
+    silent = clean[:44] + bytes(len(clean) - 44)
+    (tmp_path / "quiet.wav").write_bytes(quiet)
+    (tmp_path / "silent.wav").write_bytes(silent)
+    by_name = {Path(r["path"]).name: r for r in records(run("-q", "-f", "jsonl", "--strict", str(tmp_path)).stdout)}
+    assert by_name["silent.wav"]["strict"]["reasons"][-2:] == ["channel 1: silent", "channel 2: silent"]
+    quiet_reasons = by_name["quiet.wav"]["strict"]["reasons"]
+    assert [r.split(":")[0] for r in quiet_reasons if "below -60 dBFS" in r] == ["channel 1", "channel 2"]
+    # What the library lets through: the silent file's signal-to-noise is not a number.
+    assert by_name["silent.wav"]["strict"]["failed"] and by_name["quiet.wav"]["strict"]["failed"]
+    clipped = run("-q", "-f", "jsonl", "--strict", "--max-clipped", "0.5", str(SOURCE / "samples" / "clipped_44100_mono.wav"))
+    assert not any("clipped" in r for r in records(clipped.stdout)[0]["strict"]["reasons"])  # 23% < 50%

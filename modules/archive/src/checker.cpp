@@ -39,6 +39,8 @@ Checker::Checker(const CheckSettings &settings) : settings_(settings) {
     if (created_) {
         version_ = session_text(v_session_configuration_version(&session_));
         hash_ = session_text(v_session_configuration_hash(&session_));
+        // Every record whose samples were decoded carries their evidence.
+        v_set_details(&session_, SONARA_DETAILS_EVIDENCE | (settings_.segments ? SONARA_DETAILS_SEGMENTS : 0u));
     }
 }
 
@@ -113,9 +115,37 @@ void Checker::judge(const unsigned char *content, size_t size, FileReport &repor
             }
         }
     }
+    report.evidence = evidence();
     if (settings_.strict) {
         report.strict = judge_strictly(report, content, size, settings_.strict_rules);
     }
+}
+
+std::optional<Evidence> Checker::evidence() {
+    const SonaraDetails *details = nullptr;
+    if (!v_details_session(&session_, &details) || details == nullptr || !details->measured) return std::nullopt;
+    Evidence evidence;
+    evidence.segments = settings_.segments;
+    evidence.channels.reserve(details->channel_count);
+    for (uint32_t c = 0; c < details->channel_count; ++c) {
+        const SonaraChannelDetails &from = details->channels[c];
+        ChannelEvidence channel;
+        channel.peak_dbfs = from.peak_dbfs;
+        channel.rms_dbfs = from.rms_dbfs;
+        channel.dc_offset = from.dc_offset;
+        channel.clipped_samples = from.clipped_samples;
+        channel.speech_seconds = from.speech_seconds;
+        channel.frames = from.frames;
+        if (from.segments != nullptr) {
+            channel.segments.emplace();
+            channel.segments->reserve(from.segment_count);
+            for (uint64_t i = 0; i < from.segment_count; ++i) {
+                channel.segments->emplace_back(from.segments[i].start, from.segments[i].end);
+            }
+        }
+        evidence.channels.push_back(std::move(channel));
+    }
+    return evidence;
 }
 
 }  // namespace sonara_archive

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "record.h"
@@ -39,6 +40,8 @@ public:
 
 private:
     void judge(const unsigned char *content, size_t size, FileReport &report);
+    // The evidence the session kept of its last check, when that check decoded the samples.
+    std::optional<Evidence> evidence();
 
     const CheckSettings &settings_;
     Session session_{};

@@ -50,8 +50,12 @@ json details_object(const Evidence &evidence) {
         object["clipped_samples"] = channel.clipped_samples ? json(*channel.clipped_samples) : json(nullptr);
         object["speech_seconds"] = finite_or_null(channel.speech_seconds);
         channels.push_back(object);
+        if (!channel.segments) {
+            segments.push_back(nullptr);
+            continue;
+        }
         json runs = json::array();
-        for (const auto &[start, end] : channel.segments) runs.push_back(json::array({start, end}));
+        for (const auto &[start, end] : *channel.segments) runs.push_back(json::array({start, end}));
         segments.push_back(runs);
     }
     json details = {{"channels", channels}};

@@ -27,7 +27,8 @@ struct ChannelEvidence {
     std::optional<uint64_t> clipped_samples;
     double speech_seconds = 0.0;
     uint64_t frames = 0;
-    std::vector<std::pair<double, double>> segments;
+    // Speech segments in seconds; unset when not asked or when the detector did not run.
+    std::optional<std::vector<std::pair<double, double>>> segments;
 };
 
 struct Evidence {
