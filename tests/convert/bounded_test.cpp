@@ -378,5 +378,57 @@ TEST(ConvertMalformedOgg, ManyFilesInOneProcessCostNothingPerFile) {
     EXPECT_LT(converted, 20000U);
 }
 
+// libsndfile stops Ogg and MP3 reads at the length their headers give too: the last page's
+// granule position, and an MP3's Xing/Info frame count or, without one, a guess from the bitrate.
+// A last granule before an earlier one and a Xing count short of the stream are refused; an MP3
+// without the frame is decoded to its end.
+TEST(ConvertWholeStream, OggAndMp3LengthsThatUnderCount) {
+    const Pcm pcm = read_pcm(kSpeech);
+    for (int format : {SF_FORMAT_OGG | SF_FORMAT_VORBIS, SF_FORMAT_OGG | SF_FORMAT_OPUS}) {
+        SCOPED_TRACE(format);
+        Bytes ogg = encode(pcm, format);
+        const std::vector<OggPage> pages = ogg_pages(ogg);
+        ASSERT_GE(pages.size(), 4U);
+        Conversion honest(ogg);
+        ASSERT_EQ(honest.code, SONARA_CONVERT_CONVERTED) << honest.record.error;
+        EXPECT_EQ(honest.record.decoded_frames, honest.record.declared_frames);
+        // The last page's granule position at half the one before it.
+        const OggPage &last = pages.back(), &before = pages[pages.size() - 2];
+        uint64_t granule = 0;
+        for (int i = 0; i < 8; ++i) granule |= static_cast<uint64_t>(ogg[before.at + 6 + i]) << (8 * i);
+        for (int i = 0; i < 8; ++i) ogg[last.at + 6 + i] = static_cast<unsigned char>((granule / 2) >> (8 * i));
+        reseal(ogg, last);
+        Conversion lying(ogg);
+        EXPECT_EQ(lying.code, SONARA_CONVERT_UNREADABLE);
+        EXPECT_EQ(std::string(lying.record.error).rfind("Ogg: a page's granule position (", 0), 0U) << lying.record.error;
+    }
+
+    const Bytes mp3 = encode(pcm, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    Conversion honest(mp3);
+    ASSERT_EQ(honest.code, SONARA_CONVERT_CONVERTED) << honest.record.error;
+    EXPECT_TRUE(honest.record.declared_known);
+    EXPECT_EQ(honest.record.decoded_frames, pcm.frames());
+    size_t tag = std::search(mp3.begin(), mp3.end(), "Xing", "Xing" + 4) - mp3.begin();
+    if (tag == mp3.size()) tag = std::search(mp3.begin(), mp3.end(), "Info", "Info" + 4) - mp3.begin();
+    ASSERT_LT(tag + 12, mp3.size());
+    ASSERT_TRUE(mp3[tag + 7] & 1) << "the frame count is present";
+    Bytes under = mp3;
+    under[tag + 8] = under[tag + 9] = under[tag + 10] = 0;
+    under[tag + 11] = 2;
+    Conversion lying(under);
+    EXPECT_EQ(lying.code, SONARA_CONVERT_UNREADABLE);
+    EXPECT_EQ(std::string(lying.record.error).rfind("MP3: its Xing/Info frame declares 2 MPEG frames", 0), 0U)
+        << lying.record.error;
+    // Without the frame libsndfile alone would stop at its guess; the stream is decoded whole
+    // (the encoder's delay and padding then stay, as nothing says how long they are).
+    Bytes no_tag = mp3;
+    std::copy_n("XXXX", 4, no_tag.begin() + static_cast<long>(tag));
+    Conversion whole(no_tag);
+    ASSERT_EQ(whole.code, SONARA_CONVERT_CONVERTED) << whole.record.error;
+    EXPECT_FALSE(whole.record.declared_known);
+    EXPECT_GE(whole.record.decoded_frames, pcm.frames());
+    EXPECT_LE(whole.record.decoded_frames, pcm.frames() + 3 * 1152);
+}
+
 }  // namespace
 }  // namespace convert_test

@@ -16,7 +16,8 @@
 #include "flac_length.h"
 #include "format_name.h"
 #include "memory_file.h"
-#include "ogg_vorbis_check.h"
+#include "mpeg_stream.h"
+#include "ogg_check.h"
 #include "record.h"
 #include "wav_header.h"
 
@@ -161,9 +162,9 @@ int decode(const DecodeRequest &request, SonaraConversion *out) {
     }
     const size_t budget = request.budget == 0 ? limit : std::min(request.budget, limit);
 
-    const std::string refusal = ogg_vorbis_refusal(request.content, request.size);
+    const std::string refusal = ogg_refusal(request.content, request.size);
     if (!refusal.empty()) {
-        set_text(out->source_format, sizeof out->source_format, "Ogg Vorbis");
+        set_text(out->source_format, sizeof out->source_format, refusal.rfind("malformed Ogg Vorbis", 0) == 0 ? "Ogg Vorbis" : "Ogg");
         return fail(out, SONARA_CONVERT_UNREADABLE, refusal);
     }
 
@@ -224,6 +225,26 @@ int decode(const DecodeRequest &request, SonaraConversion *out) {
     const size_t end_frames = end_of_recording(file.handle, info);
     if (end_frames != SIZE_MAX) declared = end_frames;
 
+    // MPEG audio is read by libmpg123 itself, which can be told to find the stream's end.
+    MpegStream mpeg;
+    const bool is_mpeg = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    if (is_mpeg) {
+        std::string error;
+        if (!mpeg.open(request.content, request.size, error)) return fail(out, SONARA_CONVERT_UNREADABLE, error);
+        if (mpeg.channels() != info.channels || mpeg.sample_rate() != info.samplerate) {
+            return fail(out, SONARA_CONVERT_UNREADABLE, "MP3: libmpg123 and libsndfile read different streams");
+        }
+        sf_close(file.handle);
+        file.handle = nullptr;
+        declared_known = mpeg.declared_known();
+        declared = mpeg.declared_frames();
+    }
+    // The next frames of the stream into block: 0 at its end, negative on an error.
+    auto read_frames = [&](float *into, size_t count) -> long {
+        if (is_mpeg) return mpeg.read(into, count);
+        return static_cast<long>(sf_readf_float(file.handle, into, static_cast<sf_count_t>(count)));
+    };
+
     const size_t claimed = declared_known ? static_cast<size_t>(std::min<uint64_t>(declared, store_frames)) : 0;
     const size_t hint_cap = request.size > (SIZE_MAX - kClaimFloor) / kClaimPerInputByte
                                 ? SIZE_MAX
@@ -241,8 +262,9 @@ int decode(const DecodeRequest &request, SonaraConversion *out) {
     for (;;) {
         const size_t wanted = std::min(block_frames, end_frames - std::min(frames, end_frames));
         if (wanted == 0) break;
-        const sf_count_t read = sf_readf_float(file.handle, block.get(), static_cast<sf_count_t>(wanted));
-        if (read <= 0) break;
+        const long read = read_frames(block.get(), wanted);
+        if (read < 0) return fail(out, SONARA_CONVERT_UNREADABLE, mpeg.error());
+        if (read == 0) break;
         const auto got = static_cast<size_t>(read);
         const size_t keep = std::min(got, store_frames - stored);
         if (keep > 0) {
@@ -264,7 +286,7 @@ int decode(const DecodeRequest &request, SonaraConversion *out) {
                         "the decoded WAV would exceed the limit of " + std::to_string(limit) + " bytes");
         }
     }
-    if (sf_error(file.handle) != SF_ERR_NO_ERROR) {
+    if (!is_mpeg && sf_error(file.handle) != SF_ERR_NO_ERROR) {
         return fail(out, SONARA_CONVERT_UNREADABLE, std::string("libsndfile: ") + sf_strerror(file.handle));
     }
     // A FLAC header's frame count is exact; libFLAC skips damaged frames in search of the next

@@ -1,4 +1,4 @@
-#include "ogg_vorbis_check.h"
+#include "ogg_check.h"
 
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
@@ -40,10 +40,27 @@ public:
     }
 
     ogg_stream_state &stream_for(const ogg_page &page) {
-        ogg_stream_init(&stream_, ogg_page_serialno(&page));
+        serial_ = ogg_page_serialno(&page);
+        ogg_stream_init(&stream_, serial_);
         stream_open_ = true;
         return stream_;
     }
+
+    // Granule positions of the first stream's pages must not go backwards (-1: no packet ends on
+    // the page).
+    void note_granule(const ogg_page &page) {
+        if (!stream_open_ || ogg_page_serialno(&page) != serial_) return;
+        const ogg_int64_t granule = ogg_page_granulepos(&page);
+        if (granule < 0) return;
+        if (granule < highest_ && !backwards_) {
+            backwards_ = true;
+            backwards_at_ = granule;
+        }
+        highest_ = std::max(highest_, granule);
+    }
+    bool backwards() const { return backwards_; }
+    ogg_int64_t backwards_at() const { return backwards_at_; }
+    ogg_int64_t highest() const { return highest_; }
 
 private:
     const unsigned char *content_;
@@ -52,6 +69,10 @@ private:
     ogg_sync_state sync_{};
     ogg_stream_state stream_{};
     bool stream_open_ = false;
+    int serial_ = 0;
+    ogg_int64_t highest_ = 0;
+    bool backwards_ = false;
+    ogg_int64_t backwards_at_ = 0;
 };
 
 // libvorbis's setup for one check, released on every path.
@@ -72,32 +93,21 @@ struct VorbisHeaders {
 
 constexpr unsigned char kVorbisId[] = {0x01, 'v', 'o', 'r', 'b', 'i', 's'};
 
-}  // namespace
-
-std::string ogg_vorbis_refusal(const unsigned char *content, size_t size) {
-    if (content == nullptr || size < 4 || std::memcmp(content, "OggS", 4) != 0) return {};
-    OggReader reader(content, size);
-    ogg_page page;
-    if (!reader.next_page(page)) return {};
-    ogg_stream_state &stream = reader.stream_for(page);
-    ogg_packet packet;
-    // libsndfile tells the codec by the first packet of the first page; anything but Vorbis, or a
-    // first packet it can't take out, fails before libvorbis is involved.
-    if (ogg_stream_pagein(&stream, &page) != 0 || ogg_stream_packetout(&stream, &packet) != 1) return {};
-    if (packet.bytes < static_cast<long>(sizeof kVorbisId) || std::memcmp(packet.packet, kVorbisId, sizeof kVorbisId) != 0) {
-        return {};
-    }
+// The three Vorbis headers, from the identification packet in hand: empty when libvorbis reads them.
+std::string vorbis_refusal(OggReader &reader, ogg_stream_state &stream, ogg_packet &packet) {
     VorbisHeaders headers;
     if (vorbis_synthesis_headerin(&headers.info, &headers.comment, &packet) != 0) {
         return "malformed Ogg Vorbis: its identification header is not valid";
     }
     static const char *const kNames[] = {"comment", "setup"};
+    ogg_page page;
     int read = 0;
     while (read < 2) {
         const int result = ogg_stream_packetout(&stream, &packet);
         if (result < 0) return "malformed Ogg Vorbis: a page of its headers is missing or damaged";
         if (result == 0) {
             if (!reader.next_page(page)) return "malformed Ogg Vorbis: the file ends before its three headers";
+            reader.note_granule(page);
             ogg_stream_pagein(&stream, &page);  // a page of another stream is not taken in
             continue;
         }
@@ -105,6 +115,32 @@ std::string ogg_vorbis_refusal(const unsigned char *content, size_t size) {
             return std::string("malformed Ogg Vorbis: its ") + kNames[read] + " header is not valid";
         }
         ++read;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string ogg_refusal(const unsigned char *content, size_t size) {
+    if (content == nullptr || size < 4 || std::memcmp(content, "OggS", 4) != 0) return {};
+    OggReader reader(content, size);
+    ogg_page page;
+    if (!reader.next_page(page)) return {};
+    ogg_stream_state &stream = reader.stream_for(page);
+    reader.note_granule(page);
+    ogg_packet packet;
+    // libsndfile tells the codec by the first packet of the first page; a first packet it can't
+    // take out fails before any codec is involved.
+    if (ogg_stream_pagein(&stream, &page) != 0 || ogg_stream_packetout(&stream, &packet) != 1) return {};
+    if (packet.bytes >= static_cast<long>(sizeof kVorbisId) && std::memcmp(packet.packet, kVorbisId, sizeof kVorbisId) == 0) {
+        std::string refusal = vorbis_refusal(reader, stream, packet);
+        if (!refusal.empty()) return refusal;
+    }
+    while (reader.next_page(page)) reader.note_granule(page);
+    if (reader.backwards()) {
+        return "Ogg: a page's granule position (" + std::to_string(reader.backwards_at()) +
+               ") is before an earlier page's (" + std::to_string(reader.highest()) +
+               "), which would hide the audio between them";
     }
     return {};
 }
