@@ -80,8 +80,11 @@ SONARA_CONVERT_API bool sonara_convert_is_integer_pcm_wav(const unsigned char *c
  * the budget plus a fixed working set whatever the input, and out->truncated is set. A stream
  * whose whole WAV would pass max_wav_size is refused with SONARA_CONVERT_TOO_LARGE as soon as
  * it does (0: the largest a RIFF size field holds, which is also the most a budget can be).
- * budget 0 means max_wav_size; a budget under SONARA_CONVERT_HEADER_SIZE is refused. Whatever out
- * held before is overwritten, not released. */
+ * budget 0 means max_wav_size; a budget under SONARA_CONVERT_HEADER_SIZE is refused. A length a
+ * header gives that the stream can be shown to contradict is an error (SONARA_CONVERT_UNREADABLE,
+ * the reason in error): a FLAC stream that ends before its STREAMINFO count, an MP3 whose Xing/Info
+ * count is short of its frames, Ogg granule positions that go backwards; so is an Ogg Vorbis file
+ * whose three headers libvorbis can't read. Whatever out held before is overwritten, not released. */
 SONARA_CONVERT_API int sonara_convert_bounded(const unsigned char *content, size_t size, size_t max_wav_size,
                            size_t budget, SonaraConversion *out);
 
