@@ -44,6 +44,14 @@ class ConversionRecord(ctypes.Structure):
         ("wav", ctypes.c_void_p),
         ("wav_size", ctypes.c_size_t),
         ("converted", ctypes.c_bool),
+        ("truncated", ctypes.c_bool),
+        ("declared_known", ctypes.c_bool),
+        ("channels", ctypes.c_uint16),
+        ("sample_rate", ctypes.c_uint32),
+        ("declared_frames", ctypes.c_uint64),
+        ("decoded_frames", ctypes.c_uint64),
+        ("stored_frames", ctypes.c_uint64),
+        ("full_wav_size", ctypes.c_uint64),
         ("source_format", ctypes.c_char * 64),
         ("error", ctypes.c_char * 256),
     ]
@@ -57,6 +65,10 @@ class _ConvertLibrary:
         self.convert.restype = ctypes.c_int
         self.convert.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_size_t,
                                  ctypes.POINTER(ConversionRecord)]
+        self.convert_bounded = handle.sonara_convert_bounded
+        self.convert_bounded.restype = ctypes.c_int
+        self.convert_bounded.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_size_t,
+                                         ctypes.c_size_t, ctypes.POINTER(ConversionRecord)]
         self.free = handle.sonara_conversion_free
         self.free.restype = None
         self.free.argtypes = [ctypes.POINTER(ConversionRecord)]
@@ -102,11 +114,16 @@ class Conversion:
     WAV, or the content itself when it is integer PCM WAV. A recording that can't be decoded
     raises :class:`DecodeError`."""
 
-    def __init__(self, pointer: Optional[int], size: int, max_decoded_size: int) -> None:
+    def __init__(self, pointer: Optional[int], size: int, max_decoded_size: int,
+                 budget: Optional[int] = None) -> None:
         self._library = convert_library()
         self._record = ConversionRecord()
         # The call runs without the GIL (ctypes releases it), so decoding overlaps other threads.
-        code = self._library.convert(pointer, size, max_decoded_size, ctypes.byref(self._record))
+        if budget is None:
+            code = self._library.convert(pointer, size, max_decoded_size, ctypes.byref(self._record))
+        else:
+            code = self._library.convert_bounded(pointer, size, max_decoded_size, budget,
+                                                 ctypes.byref(self._record))
         self.source_format = self._record.source_format.decode("utf-8", "replace")
         if code < 0:
             message = self._record.error.decode("utf-8", "replace")
@@ -115,6 +132,14 @@ class Conversion:
         self.converted = code == CONVERTED
         self.pointer = self._record.wav if self.converted else pointer
         self.size = self._record.wav_size if self.converted else size
+        # The whole stream's counts (None when nothing was decoded, or the header declares none):
+        # with a budget, the WAV may hold only its first frames (truncated).
+        record = self._record
+        self.truncated = bool(record.truncated)
+        self.declared_frames: Optional[int] = (record.declared_frames
+                                               if self.converted and record.declared_known else None)
+        self.decoded_frames: Optional[int] = record.decoded_frames if self.converted else None
+        self.full_wav_size: Optional[int] = record.full_wav_size if self.converted else None
 
     def close(self) -> None:
         """Releases the converted WAV; a second call does nothing."""

@@ -106,6 +106,10 @@ struct Conversion {
     Conversion(const Bytes &content, size_t max_wav_size = 0) {
         code = sonara_convert(content.data(), content.size(), max_wav_size, &record);
     }
+    // Decoding within a budget of stored bytes.
+    Conversion(const Bytes &content, size_t max_wav_size, size_t budget) {
+        code = sonara_convert_bounded(content.data(), content.size(), max_wav_size, budget, &record);
+    }
     ~Conversion() { sonara_conversion_free(&record); }
     Conversion(const Conversion &) = delete;
     Conversion &operator=(const Conversion &) = delete;

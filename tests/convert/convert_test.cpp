@@ -132,6 +132,48 @@ TEST(ConvertIntegerPcmWav, IsJudgedAsItIsWhateverItsDepthOrLayout) {
     }
 }
 
+// A 16-byte 'fmt ' chunk.
+Bytes fmt_chunk(uint16_t format_code, uint16_t channels, uint32_t rate, uint16_t bits) {
+    Bytes chunk = {'f', 'm', 't', ' ', 16, 0, 0, 0};
+    const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    const uint32_t fields[] = {format_code, channels, rate, rate * align, align, bits};
+    const int widths[] = {2, 2, 4, 4, 2, 2};
+    for (int f = 0; f < 6; ++f) {
+        for (int i = 0; i < widths[f]; ++i) chunk.push_back(static_cast<unsigned char>(fields[f] >> (8 * i)));
+    }
+    return chunk;
+}
+
+// libsonara reads the last 'fmt ' chunk before 'data'; what is judged as it is, and what it is
+// called, follow that reading, not the first chunk's.
+TEST(ConvertIntegerPcmWav, TheLastFmtChunkDecidesAsTheLibraryReadsIt) {
+    Bytes data = {'d', 'a', 't', 'a', 0, 2, 0, 0};
+    data.resize(8 + 512, 0x10);
+    const Bytes pcm = fmt_chunk(1, 1, 8000, 16), flt = fmt_chunk(3, 1, 8000, 32);
+
+    Bytes float_then_pcm = flt;
+    float_then_pcm.insert(float_then_pcm.end(), pcm.begin(), pcm.end());
+    float_then_pcm.insert(float_then_pcm.end(), data.begin(), data.end());
+    float_then_pcm = riff(float_then_pcm);
+    Conversion as_is(float_then_pcm);
+    EXPECT_EQ(as_is.code, SONARA_CONVERT_AS_IS);
+    EXPECT_STREQ(as_is.record.source_format, "WAV PCM 16-bit");
+    EXPECT_TRUE(sonara_convert_is_integer_pcm_wav(float_then_pcm.data(), float_then_pcm.size()));
+
+    // A PCM chunk followed by a float one is float to libsonara: decoded, and named so even when
+    // libsndfile refuses the file.
+    Bytes pcm_then_float = pcm;
+    pcm_then_float.insert(pcm_then_float.end(), flt.begin(), flt.end());
+    pcm_then_float.insert(pcm_then_float.end(), data.begin(), data.end());
+    pcm_then_float = riff(pcm_then_float);
+    EXPECT_FALSE(sonara_convert_is_integer_pcm_wav(pcm_then_float.data(), pcm_then_float.size()));
+    Conversion decoded(pcm_then_float);
+    EXPECT_LT(decoded.code, 0);
+    EXPECT_FALSE(decoded.record.converted);
+    EXPECT_STREQ(decoded.record.source_format, "WAV float 32-bit");
+    EXPECT_STRNE(decoded.record.error, "");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Everything else is decoded to canonical 16-bit PCM at its own rate and channel count.
 

@@ -73,8 +73,23 @@ std::string format_name(int sndfile_format) {
     return joined("audio", encoding);
 }
 
-std::string pcm_wav_name(unsigned bits_per_sample) {
-    return "WAV PCM " + std::to_string(bits_per_sample) + "-bit";
+std::string wav_format_name(uint16_t format_code, uint16_t bits_per_sample, bool pcm_sub_format) {
+    const std::string bits = std::to_string(bits_per_sample) + "-bit";
+    switch (format_code) {
+    case 0x0001: return "WAV PCM " + bits;
+    case 0x0002: return "WAV MS ADPCM";
+    case 0x0003: return "WAV float " + bits;
+    case 0x0006: return "WAV A-law";
+    case 0x0007: return "WAV \xC2\xB5-law";
+    case 0x0011: return "WAV IMA ADPCM";
+    case 0x0031: return "WAV GSM 6.10";
+    case 0xFFFE: return pcm_sub_format ? "WAV PCM " + bits : "WAV extensible";
+    default: break;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string code = "0x";
+    for (int shift = 12; shift >= 0; shift -= 4) code += kHex[(format_code >> shift) & 0xF];
+    return "WAV format " + code;
 }
 
 }  // namespace sonara_decoding
