@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace sonara_cli {
+namespace sonara_archive {
 
 struct FileContent {
     std::unique_ptr<unsigned char[]> data;  // null for an empty file
@@ -20,4 +20,4 @@ struct FileContent {
 // At most the size found when it was opened is read, even if the file grows meanwhile.
 FileContent read_whole_file(const std::string &path, uint64_t max_size);
 
-}  // namespace sonara_cli
+}  // namespace sonara_archive

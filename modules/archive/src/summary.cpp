@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "libcommon.h"
+#include "output.h"
 
-namespace sonara_cli {
+namespace sonara_archive {
 namespace {
 
 double per_second(double amount, double seconds) { return seconds > 0.0 ? amount / seconds : 0.0; }
@@ -15,7 +15,7 @@ double per_second(double amount, double seconds) { return seconds > 0.0 ? amount
 
 void Summary::add(const FileReport &report) {
     ++files_;
-    if (!report.error.empty()) {
+    if (!report.checked()) {
         ++errors_;
         return;
     }
@@ -32,11 +32,11 @@ std::string Summary::text(double wall_seconds, unsigned jobs) const {
                       std::to_string(failed_) + " failed, " + std::to_string(errors_) +
                       " not checked\n";
     for (const auto &[state, count] : states_) {
-        out += "  " + std::to_string(count) + " " + session_state_name(state) + " (" +
+        out += "  " + std::to_string(count) + " " + state_name_of(state) + " (" +
                std::to_string(state) + ")\n";
     }
     if (strict_failed_ > 0) out += "  " + std::to_string(strict_failed_) + " failed strict checks\n";
-    if (errors_ > 0) out += "  " + std::to_string(errors_) + " could not be read\n";
+    if (errors_ > 0) out += "  " + std::to_string(errors_) + " could not be checked\n";
     char line[256];
     std::snprintf(line, sizeof line,
                   "  %.3f audio hours in %.2f s with %u jobs: %.1f audio s/s, %.1f files/s, %.1f MiB/s\n",
@@ -48,7 +48,7 @@ std::string Summary::text(double wall_seconds, unsigned jobs) const {
 
 std::string Summary::json(double wall_seconds, unsigned jobs, int exit_status) const {
     nlohmann::json states = nlohmann::json::object();
-    for (const auto &[state, count] : states_) states[session_state_name(state)] = count;
+    for (const auto &[state, count] : states_) states[state_name_of(state)] = count;
     const nlohmann::json object = {
         {"schema", 1},
         {"files", files_},
@@ -69,4 +69,4 @@ std::string Summary::json(double wall_seconds, unsigned jobs, int exit_status) c
     return object.dump(2) + "\n";
 }
 
-}  // namespace sonara_cli
+}  // namespace sonara_archive

@@ -6,10 +6,9 @@
 #include <cstdio>
 
 #include "escape.h"
-#include "libcommon.h"
 #include "output.h"
 
-namespace sonara_cli {
+namespace sonara_archive {
 namespace {
 
 std::string number(double value) {
@@ -39,15 +38,16 @@ std::string slot_text(const SlotReport &slot) {
 
 std::string text_record(const FileReport &report) {
     std::string line = escape_control(report.path) + ": ";
-    if (!report.error.empty()) return line + "error: " + escape_control(report.error) + "\n";
+    if (!report.checked()) return line + "error: " + escape_control(report.error) + "\n";
     line += report.result ? "passed " : "failed ";
-    line += std::string(session_state_name(report.state)) + " (" + std::to_string(report.state) + ")";
+    line += std::string(state_name_of(report.state)) + " (" + std::to_string(report.state) + ")";
     for (const SlotReport &slot : report.slots) {
         if (slot.state != 0) line += "; " + slot_text(slot);
     }
     if (report.source_format) {
         line += "; source " + escape_control(*report.source_format) + (report.converted ? ", converted" : "");
     }
+    if (!report.unmeasured.empty()) line += "; unmeasured: " + escape_control(report.unmeasured);
     if (report.strict) {
         line += report.strict->failed ? "; strict FAILED:" : "; strict ok";
         for (size_t i = 0; i < report.strict->reasons.size(); ++i) {
@@ -57,4 +57,4 @@ std::string text_record(const FileReport &report) {
     return line + "\n";
 }
 
-}  // namespace sonara_cli
+}  // namespace sonara_archive

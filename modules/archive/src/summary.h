@@ -5,9 +5,9 @@
 #include <map>
 #include <string>
 
-#include "report.h"
+#include "record.h"
 
-namespace sonara_cli {
+namespace sonara_archive {
 
 class Summary {
 public:
@@ -35,4 +35,4 @@ private:
     std::map<int32_t, size_t> states_;
 };
 
-}  // namespace sonara_cli
+}  // namespace sonara_archive

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-namespace sonara_cli {
+namespace sonara_archive {
 namespace {
 
 std::string system_error(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -48,8 +48,8 @@ FileContent read_whole_file(const std::string &path, uint64_t max_size) {
     }
     const auto size = static_cast<uint64_t>(status.st_size);
     if (size > max_size) {
-        content.error = "too large: " + std::to_string(size) + " bytes, more than --max-size " +
-                        std::to_string(max_size);
+        content.error = "too large: " + std::to_string(size) + " bytes, more than the size limit of " +
+                        std::to_string(max_size) + " bytes";
         return content;
     }
     if (size == 0) {
@@ -77,4 +77,4 @@ FileContent read_whole_file(const std::string &path, uint64_t max_size) {
     return content;
 }
 
-}  // namespace sonara_cli
+}  // namespace sonara_archive

@@ -4,11 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "escape.h"
 #include "file_reader.h"
 #include "sonara_convert.h"
-#include "strict.h"
+#include "sonara_vocabulary.h"
 
-namespace sonara_cli {
+namespace sonara_archive {
 namespace {
 
 // The per-channel values of the signal_noise slot's text ("%f" values joined by ", ").
@@ -26,26 +27,18 @@ std::vector<double> channel_values(const char *text) {
     return values;
 }
 
+std::string session_text(char *text) { return text != nullptr ? without_partial_character(text) : std::string(); }
+
 }  // namespace
 
-const char *slot_unit(const std::string &name) {
-    static const struct {
-        const char *slot;
-        const char *unit;
-    } units[] = {{"length", "KiB"},      {"sample_rate", "Hz"},      {"voice_duration", "s"},
-                 {"telephony_border", "dB"}, {"channels", "channels"}, {"depth", "bits"},
-                 {"duration", "s"},      {"signal_noise", "dB"}};
-    for (const auto &entry : units) {
-        if (name == entry.slot) return entry.unit;
-    }
-    return nullptr;
-}
-
 Checker::Checker(const CheckSettings &settings) : settings_(settings) {
-    created_ = v_create_session(&session_, settings_.configuration.c_str());
+    code_ = settings_.configuration.empty()
+                ? voice_session_init_from_memory(&session_, settings_.configuration_text.c_str())
+                : voice_session_init(&session_, settings_.configuration.c_str());
+    created_ = code_ == VOICE_SESSION_OK;
     if (created_) {
-        version_ = v_session_configuration_version(&session_);
-        hash_ = v_session_configuration_hash(&session_);
+        version_ = session_text(v_session_configuration_version(&session_));
+        hash_ = session_text(v_session_configuration_hash(&session_));
     }
 }
 
@@ -53,46 +46,51 @@ Checker::~Checker() {
     if (session_.payment != nullptr) v_destroy_session(&session_);
 }
 
-FileReport Checker::check(const Input &input) {
+FileReport Checker::check(const Item &item) {
     FileReport report;
-    report.path = input.path;
-    if (!input.error.empty()) {
-        report.error = input.error;
+    report.path = item.path;
+    if (!item.error.empty()) {
+        report.error = item.error;
         return report;
     }
-    const FileContent content = read_whole_file(input.path, settings_.max_size);
+    const FileContent content = read_whole_file(item.path, settings_.max_size);
     if (!content.error.empty()) {
         report.error = content.error;
         return report;
     }
     report.bytes = content.size;
-    // What is judged: the file's own bytes, or with --decode the WAV converted from them, which
+    if (!settings_.decode) {
+        judge(content.data.get(), content.size, report);
+        return report;
+    }
+    // What is judged with decoding: the file's own bytes, or the WAV converted from them, which
     // lives until this function returns.
-    const unsigned char *judged = content.data.get();
-    size_t judged_size = content.size;
     SonaraConversion conversion{};
     struct Release {
         SonaraConversion &conversion;
         ~Release() { sonara_conversion_free(&conversion); }
     } release{conversion};
-    if (settings_.decode) {
-        const size_t bound = settings_.max_size > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(settings_.max_size);
-        const int code = sonara_convert(content.data.get(), content.size, bound, &conversion);
-        if (code < 0) {
-            report.error = conversion.error;
-            return report;
-        }
-        report.source_format = conversion.source_format;
-        report.converted = conversion.converted;
-        if (conversion.converted) {
-            judged = conversion.wav;
-            judged_size = conversion.wav_size;
-        }
+    const size_t bound = settings_.max_size > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(settings_.max_size);
+    const int code = sonara_convert(content.data.get(), content.size, bound, &conversion);
+    if (code < 0) {
+        report.error = conversion.error;
+        return report;
     }
+    report.source_format = conversion.source_format;
+    report.converted = conversion.converted;
+    if (conversion.converted) {
+        judge(conversion.wav, conversion.wav_size, report);
+    } else {
+        judge(content.data.get(), content.size, report);
+    }
+    return report;
+}
+
+void Checker::judge(const unsigned char *content, size_t size, FileReport &report) {
     report.config_version = version_;
     report.config_hash = hash_;
     const auto check = settings_.all ? v_check_all : v_check;
-    report.result = check(&session_, judged, judged_size);
+    report.result = check(&session_, content, size);
     report.state = session_.state;
     // An empty file leaves the previous file's values in the result block: none are reported.
     if (report.state != STATE_CONTENT_FAILED) {
@@ -104,7 +102,7 @@ FileReport Checker::check(const Input &input) {
                 slot.enabled = value->enable;
                 slot.state = value->state;
                 slot.value = value->value;
-                if (value->text != nullptr && slot.name == "signal_noise") {
+                if (value->text != nullptr && slot.name == "signal_noise" && slot.state != 0) {
                     slot.has_channels = true;
                     slot.channels = channel_values(value->text);
                 }
@@ -116,9 +114,8 @@ FileReport Checker::check(const Input &input) {
         }
     }
     if (settings_.strict) {
-        report.strict = judge_strictly(report, judged, judged_size);
+        report.strict = judge_strictly(report, content, size, settings_.strict_rules);
     }
-    return report;
 }
 
-}  // namespace sonara_cli
+}  // namespace sonara_archive

@@ -1,0 +1,51 @@
+// One worker's session: reads a file, decodes it when asked, checks it through libsonara and
+// copies the outcome out into a FileReport.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "record.h"
+#include "sonara.h"
+#include "sources.h"
+#include "strict.h"
+
+namespace sonara_archive {
+
+struct CheckSettings {
+    std::string configuration;       // a file or folder, as v_create_session takes it
+    std::string configuration_text;  // or the text, when configuration is empty
+    bool all = false;                // v_check_all instead of v_check
+    bool strict = false;
+    bool decode = false;             // convert what is not integer PCM WAV before checking it
+    bool segments = false;           // evidence carries speech segments
+    uint64_t max_size = 0;           // largest file read, and largest WAV a conversion may make
+    StrictRules strict_rules;
+};
+
+class Checker {
+public:
+    explicit Checker(const CheckSettings &settings);
+    ~Checker();
+    Checker(const Checker &) = delete;
+    Checker &operator=(const Checker &) = delete;
+
+    // False when the configuration was refused (the library has logged why).
+    bool created() const { return created_; }
+    // The voice_session_ code of the creation.
+    int creation_code() const { return code_; }
+
+    FileReport check(const Item &item);
+
+private:
+    void judge(const unsigned char *content, size_t size, FileReport &report);
+
+    const CheckSettings &settings_;
+    Session session_{};
+    int code_ = 0;
+    bool created_ = false;
+    std::string version_;
+    std::string hash_;
+};
+
+}  // namespace sonara_archive
