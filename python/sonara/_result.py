@@ -8,7 +8,9 @@ fields) comes from the generated vocabulary, the table the engine's writers use 
 from __future__ import annotations
 
 import collections
+import dataclasses
 import enum
+import json
 import math
 from dataclasses import dataclass, field
 from types import MappingProxyType
@@ -159,7 +161,9 @@ class Result:
     :meth:`from_dict`) also carry ``details`` (evidence per channel, when the samples were
     decoded), ``strict`` (with strict rules), ``source_format``/``converted`` (when decoding),
     ``declared_frames``/``decoded_frames`` (a converted file) and ``unmeasured`` (why values
-    that need samples are missing); ``record`` is the record itself as the engine wrote it.
+    that need samples are missing); ``record`` is the record itself as the engine wrote it,
+    and ``record_text`` its JSON Lines line, byte for byte (from :func:`sonara.scan` and
+    :meth:`from_json`).
     """
 
     state: Optional[State]  # type: ignore[valid-type]
@@ -177,6 +181,7 @@ class Result:
     decoded_frames: Optional[int] = None
     unmeasured: Optional[str] = None
     record: Optional[Mapping[str, Any]] = field(default=None, compare=False, repr=False)
+    record_text: Optional[str] = field(default=None, compare=False, repr=False)
 
     @property
     def result(self) -> bool:
@@ -186,6 +191,11 @@ class Result:
     @property
     def state_name(self) -> Optional[str]:
         return None if self.state is None else self.state.name
+
+    @classmethod
+    def from_json(cls, line: str) -> "Result":
+        """The result of one JSON Lines line of the results schema, keeping the line."""
+        return dataclasses.replace(cls.from_dict(json.loads(line)), record_text=line)
 
     @classmethod
     def from_dict(cls, record: Mapping[str, Any]) -> "Result":

@@ -3,7 +3,6 @@ its records on as ``(path, Result)`` pairs."""
 
 from __future__ import annotations
 
-import json
 import os
 from types import TracebackType
 from typing import Iterable, Iterator, Optional, Union
@@ -85,7 +84,7 @@ def find_files(paths: PathsArgument, recursive: bool = True, decode: bool = Fals
 
 def result_of(record: Record) -> tuple[str, Result]:
     """The ``(path, Result)`` of a JSON Lines record handed out by the engine."""
-    return os.fsdecode(record.path), Result.from_dict(json.loads(record.text))
+    return os.fsdecode(record.path), Result.from_json(record.text)
 
 
 class _Scan:

@@ -455,12 +455,10 @@ def iter_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
     """:func:`check_archive`'s results as ``(path, Result)`` pairs in sorted path order, given
     while the run goes on (a window of batches is held, not the archive); closing the
     iterator stops the run. Takes :func:`check_archive`'s options."""
-    import json
-
     from ._result import Result
 
     for line in iter_records(paths, config, client, **options):
-        result = Result.from_dict(json.loads(line))
+        result = Result.from_json(line)
         yield result.path or "", result
 
 
