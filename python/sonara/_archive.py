@@ -17,8 +17,9 @@ import logging
 import os
 import threading
 from dataclasses import dataclass
-from typing import Iterator, Optional, Union
+from typing import Iterable, Iterator, Optional, Union
 
+from . import _vocabulary as vocabulary
 from ._library import SonaraError, library
 
 ARCHIVE_SONAMES = ("libsonara_archive.so.1.2.5", "libsonara_archive.so")
@@ -190,6 +191,17 @@ def check_options(jobs: Optional[int], max_size: int, max_clipped: float) -> Non
         raise ValueError(f"max_size must be a whole number of bytes from 1 to 2**64 - 1, not {max_size!r}")
     if not 0.0 <= float(max_clipped) <= 1.0:
         raise ValueError(f"max_clipped must be a share from 0 to 1, not {max_clipped!r}")
+
+
+def merge_exit_statuses(statuses: Iterable[int]) -> int:
+    """The exit status of a run made of several engine runs, from theirs: a file that could
+    not be checked outweighs one that failed, which outweighs every file passing; no run at
+    all is nothing checked. (Each run's own status is the engine's.)"""
+    order = (vocabulary.EXIT_PASSED, vocabulary.EXIT_FAILED, vocabulary.EXIT_NOT_CHECKED)
+    worst: Optional[int] = None
+    for status in statuses:
+        worst = status if worst is None else max(worst, status, key=order.index)
+    return vocabulary.EXIT_NOT_CHECKED if worst is None else worst
 
 
 @dataclass(frozen=True)

@@ -9,7 +9,7 @@ from typing import Iterable, Iterator, Optional, Union
 
 from . import _vocabulary as vocabulary
 from ._archive import (DEFAULT_MAX_CLIPPED, DEFAULT_MAX_SIZE, JSONL, Archive, PathArgument,
-                       Record, check_options)
+                       Record, check_options, merge_exit_statuses)
 from ._logs import logs
 from ._result import Result
 from ._session import ConfigurationError
@@ -93,6 +93,7 @@ class _Scan:
 
     def __init__(self, archive: Archive) -> None:
         self._archive = archive
+        self.exit_status: Optional[int] = None
 
     def __iter__(self) -> "_Scan":
         return self
@@ -100,9 +101,14 @@ class _Scan:
     def _next_record(self) -> Optional[Record]:
         return self._archive.next()
 
+    def _final_status(self) -> int:
+        return self._archive.exit_status()
+
     def __next__(self) -> tuple[str, Result]:
-        record = self._next_record()
+        record = None if self._archive.closed else self._next_record()
         if record is None:
+            if self.exit_status is None and not self._archive.closed:
+                self.exit_status = self._final_status()
             self.close()
             raise StopIteration
         return result_of(record)
@@ -140,10 +146,12 @@ class _LabelledScan(_Scan):
         super().__init__(archive)
         self._items = iter(archive.items())
         self._settings = settings
+        self._statuses: list[int] = []
+
+    def _final_status(self) -> int:
+        return merge_exit_statuses(self._statuses)
 
     def _next_record(self) -> Optional[Record]:
-        if self._archive.closed:
-            return None
         item = next(self._items, None)
         if item is None:
             return None
@@ -154,6 +162,7 @@ class _LabelledScan(_Scan):
             logs.drain()  # the session's creation: no file of its own
             single.add_item(path, error)
             record = single.next()
+            self._statuses.append(single.exit_status())
         logs.drain(label)
         return record
 
@@ -179,7 +188,9 @@ def scan(paths: PathsArgument, config: PathArgument, jobs: Optional[int] = None,
     a :class:`Result` with ``error`` set. The configuration is read, and a refused one raises
     :class:`ConfigurationError`, before this returns; a refused list file raises
     :class:`UsageError`. The iterator stops the engine when exhausted, on ``close()``, at the
-    end of a ``with`` block, or when it is dropped unfinished.
+    end of a ``with`` block, or when it is dropped unfinished. Once exhausted, its
+    ``exit_status`` is ``sonara check``'s for the same run: 0 every file passed, 1 some file
+    failed, 3 some file could not be checked or none was found (None before the end).
     """
     archive = open_archive(paths, config, jobs=jobs, all=all, recursive=recursive,
                            decode=decode, strict=strict, max_size=max_size, files0=files0,

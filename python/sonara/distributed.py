@@ -51,6 +51,7 @@ from typing import (IO, TYPE_CHECKING, Any, Callable, Iterable, Iterator, Option
                     Union)
 
 from . import _vocabulary as vocabulary
+from ._archive import merge_exit_statuses
 
 if TYPE_CHECKING:
     import distributed
@@ -244,14 +245,17 @@ class _Run:
             while True:
                 if self.stop.is_set():
                     raise _Stopped()
+                if future.done():
+                    return future.result()  # the answer, or the task's own error
                 left = deadline - time.monotonic()
                 if left <= 0:
                     raise TimeoutError(f"no answer in {self.task_timeout:g} s")
                 try:
-                    return future.result(timeout=min(left, _POLL))
+                    future.result(timeout=min(left, _POLL))
                 except TimeoutError:
-                    if future.done():
-                        raise
+                    pass  # looked at again above: done by now, or not yet
+                except _FAILURES:
+                    pass  # the task's error, raised above from the finished future
         finally:
             if not future.done():
                 future.cancel()
@@ -310,17 +314,6 @@ class _Run:
             return self.error_records([(item[0], f"failed on every try: {_describe(error)}")])
 
 
-def merge_exit_statuses(statuses: Iterable[int]) -> int:
-    """The exit status of a run from those of its parts: a file that could not be checked
-    outweighs one that failed, which outweighs every file passing; no part at all is nothing
-    checked."""
-    order = (vocabulary.EXIT_PASSED, vocabulary.EXIT_FAILED, vocabulary.EXIT_NOT_CHECKED)
-    worst = None
-    for status in statuses:
-        worst = status if worst is None else max(worst, status, key=order.index)
-    return vocabulary.EXIT_NOT_CHECKED if worst is None else worst
-
-
 def _absolute(path: PathArg) -> bytes:
     data = os.fsencode(path)
     return data if os.path.isabs(data) else os.path.join(os.fsencode(os.getcwd()), data)
@@ -336,11 +329,13 @@ class ArchiveRun:
                  retries: int = DEFAULT_RETRIES, progress: bool = False, decode: bool = False,
                  strict: bool = False, max_size: Optional[int] = None,
                  task_timeout: float = DEFAULT_TASK_TIMEOUT,
-                 files0: Optional[PathArg] = None, window: Optional[int] = None) -> None:
+                 files0: Optional[PathArg] = None, window: Optional[int] = None,
+                 segments: bool = False, max_clipped: Optional[float] = None) -> None:
         from ._archive import DEFAULT_MAX_CLIPPED, DEFAULT_MAX_SIZE, check_options
 
         max_size = DEFAULT_MAX_SIZE if max_size is None else max_size
-        check_options(None, max_size, DEFAULT_MAX_CLIPPED)
+        max_clipped = DEFAULT_MAX_CLIPPED if max_clipped is None else max_clipped
+        check_options(None, max_size, max_clipped)
         if batch is not None and (isinstance(batch, bool) or batch < 1):
             raise ValueError("batch must be at least 1")
         if window is not None and window < 1:
@@ -354,7 +349,8 @@ class ArchiveRun:
         self.files0 = None if files0 is None else (files0 if os.fsencode(files0) == b"-"
                                                     else _absolute(files0))
         self.config_text = read_configuration_text(config)
-        self.settings = dict(all=all, strict=strict, decode=decode, max_size=max_size)
+        self.settings = dict(all=all, strict=strict, decode=decode, max_size=max_size,
+                             segments=segments, max_clipped=max_clipped)
         # Refused here, once, rather than on every worker: a configuration the engine won't take.
         _archive(self.config_text, jobs=1, **self.settings).close()
         self.client, self.batch, self.recursive = client, batch, recursive
@@ -468,7 +464,8 @@ def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
                   retries: int = DEFAULT_RETRIES, progress: bool = False,
                   decode: bool = False, strict: bool = False, max_size: Optional[int] = None,
                   task_timeout: float = DEFAULT_TASK_TIMEOUT,
-                  files0: Optional[PathArg] = None) -> "pandas.DataFrame":
+                  files0: Optional[PathArg] = None, segments: bool = False,
+                  max_clipped: Optional[float] = None) -> "pandas.DataFrame":
     """Checks every recording under ``paths`` on a Dask cluster.
 
     ``paths``: a path or a sequence of them; each names a file (checked whatever its name), a
@@ -478,7 +475,9 @@ def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
     NUL-separated paths. ``config``: a configuration file, or a folder holding
     cv_configuration.json, read here. ``client``: a ``distributed.Client``, a scheduler
     address, or None for a ``distributed.LocalCluster`` with one single-threaded worker process
-    per core, closed at the end. ``all``: ``v_check_all``. ``strict``: the strict verdict.
+    per core, closed at the end. ``all``: ``v_check_all``. ``strict``: the strict verdict
+    (``max_clipped``: the share of clipped samples a channel may have, default 0.001).
+    ``segments``: the evidence carries each channel's speech segments.
     ``decode``: recordings that are not integer PCM WAV are converted on the workers, and
     folders walked for ``sonara.DECODE_EXTENSIONS`` too. ``max_size``: the size limit (bytes,
     default 4 GiB). ``batch``: files per task (default: about four tasks per worker thread, at
@@ -495,7 +494,8 @@ def check_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
     return to_dataframe(iter_archive(paths, config, client, all=all, batch=batch,
                                      recursive=recursive, retries=retries, progress=progress,
                                      decode=decode, strict=strict, max_size=max_size,
-                                     task_timeout=task_timeout, files0=files0),
+                                     task_timeout=task_timeout, files0=files0,
+                                     segments=segments, max_clipped=max_clipped),
                         decode=True if decode else None, strict=True if strict else None)
 
 
@@ -520,6 +520,16 @@ def _size(text: str) -> int:
         raise argparse.ArgumentTypeError(f"--max-size takes a whole number of bytes, not {text!r}") from None
     if not 1 <= value < 1 << 64:
         raise argparse.ArgumentTypeError(f"--max-size takes 1 to 18446744073709551615 bytes, not {text}")
+    return value
+
+
+def _share(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError(f"--max-clipped takes a share from 0 to 1, not {text!r}")
     return value
 
 
@@ -558,6 +568,11 @@ def _parser() -> argparse.ArgumentParser:
                         help="compute and judge every value (v_check_all)")
     parser.add_argument("--strict", action="store_true",
                         help="add the strict rules (header consistency, clipping, silence)")
+    parser.add_argument("--max-clipped", type=_share, metavar="SHARE",
+                        help="with --strict: the share of a channel's samples that may be "
+                             "clipped (default 0.001)")
+    parser.add_argument("--segments", action="store_true",
+                        help="records carry each channel's speech segments")
     parser.add_argument("--max-size", type=_size, metavar="BYTES",
                         help="larger files are reported, not read (default 4 GiB)")
     parser.add_argument("--output", metavar="FILE",
@@ -600,6 +615,7 @@ def main(argv: Optional[Iterable[str]] = None) -> int:
                          all=args.all, batch=args.batch, recursive=not args.no_recurse,
                          progress=sys.stderr.isatty(), decode=args.decode, strict=args.strict,
                          max_size=args.max_size, task_timeout=args.task_timeout,
+                         segments=args.segments, max_clipped=args.max_clipped,
                          files0=None if args.files0_from is None else os.fsencode(args.files0_from))
     except ConfigurationError as error:
         print(f"sonara.distributed: configuration refused: {error}", file=sys.stderr)

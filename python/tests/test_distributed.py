@@ -20,7 +20,7 @@ import pytest
 import sonara
 import sonara.distributed
 from conftest import CONFIG, SAMPLES, SOURCE
-from dask_cluster import START_TIMEOUT, LoopbackCluster, dask_command
+from dask_cluster import START_TIMEOUT, LoopbackCluster, dask_command, source_env, wait_for_workers
 from test_decode import SPEECH, encoded, float_wav
 
 distributed = pytest.importorskip("distributed")
@@ -53,14 +53,10 @@ def scan_table(paths: Any, jobs: int = 2) -> "pandas.DataFrame":
 def cluster(tmp_path_factory: pytest.TempPathFactory) -> Iterator[LoopbackCluster]:
     if dask_command("scheduler") is None or dask_command("worker") is None:
         pytest.skip("no dask scheduler/worker command (python3-distributed)")
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(SOURCE / "python"),
-                                                      env.get("PYTHONPATH")]))
-    started = LoopbackCluster(tmp_path_factory.mktemp("cluster"), env)
+    started = LoopbackCluster(tmp_path_factory.mktemp("cluster"), source_env(SOURCE))
     try:
         started.start(workers=2, nthreads=1)
-        with distributed.Client(started.address, timeout=30) as client:
-            client.wait_for_workers(2, timeout=START_TIMEOUT)
+        wait_for_workers(started, 2)
         yield started
     finally:
         started.stop()
