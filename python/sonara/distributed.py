@@ -118,16 +118,21 @@ def _walk(entry: bytes, config_text: str, recursive: bool, decode: bool,
     return _walk_paths(entry, config_text, recursive, decode, nul_list)
 
 
-def _check_items(items: Sequence[Item], config_text: str, settings: dict[str, Any]) -> tuple[str, int]:
-    """Checks a batch with the engine on this thread: the records' text, in path order, and
-    the engine's exit status over them."""
+def _engine_records(items: Sequence[Item], config_text: str, settings: dict[str, Any]) -> tuple[str, int]:
+    """The engine's records of exactly these items on this thread, in path order, and its exit
+    status over them."""
     with _archive(config_text, jobs=1, **settings) as archive:
         for path, error in items:
             archive.add_item(path, error)
         text = "".join(record.text for record in archive.records())
-        status = archive.exit_status()
+        return text, archive.exit_status()
+
+
+def _check_items(items: Sequence[Item], config_text: str, settings: dict[str, Any]) -> tuple[str, int]:
+    """Checks a batch with the engine on this worker thread."""
+    answer = _engine_records(items, config_text, settings)
     _count(batches=1, files=len(items))
-    return text, status
+    return answer
 
 
 def _check_batch(items: Sequence[Item], config_text: str, settings: dict[str, Any]) -> tuple[str, int]:
@@ -263,7 +268,7 @@ class _Run:
 
     def error_records(self, items: Sequence[Item]) -> tuple[str, int]:
         """The engine's records of files that could not be checked, written here."""
-        return _check_items(items, self.config_text, self.settings)
+        return _engine_records(items, self.config_text, self.settings)
 
     def walk(self, entry: bytes, recursive: bool, decode: bool, nul_list: bool) -> list[Item]:
         """The items of one given path; a refused list raises UsageError."""
