@@ -70,6 +70,7 @@ extern "C" void stop_on_signal(int signal) {
 void stop_on_signals() {
     struct sigaction action {};
     action.sa_handler = stop_on_signal;
+    action.sa_flags = SA_RESTART;  // a write the signal interrupts goes on: no record is torn
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

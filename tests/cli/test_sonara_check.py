@@ -90,9 +90,9 @@ def tree(tmp_path_factory: pytest.TempPathFactory) -> dict:
     (root / "a" / "b" / "loop").symlink_to("../..")  # a link loop, never followed
     (root / "a" / "link.wav").symlink_to(root / "top.wav")  # a link to a file, followed
     (root / "a" / "dangling.wav").symlink_to(root / "nowhere.wav")  # unreadable
-    os.mkfifo(root / "a" / "b" / "pipe.wav")  # skipped with a warning
+    os.mkfifo(root / "a" / "b" / "pipe.wav")  # a record with its error, never opened
     checked = sorted(str(root / name) for name in [*files, *broken, "a/link.wav"])
-    unreadable = [str(root / "a" / "dangling.wav")]
+    unreadable = [str(root / "a" / "dangling.wav"), str(root / "a" / "b" / "pipe.wav")]
     return {"root": root, "checked": checked, "unreadable": unreadable,
             "all": sorted(checked + unreadable)}
 
@@ -102,22 +102,23 @@ def test_every_file_reported_once_with_the_states_of_v_check(tree: dict) -> None
     assert result.returncode == 3, result.stderr  # the dangling link could not be read
     records = jsonl(result.stdout)
     paths = [record["path"] for record in records]
-    assert paths == tree["all"]  # sorted, each once, the FIFO and the loop left out
+    assert paths == tree["all"]  # sorted, each once, the FIFO a record, the loop left out
     expected = reference(tree["checked"])
+    errors = {str(tree["root"] / "a/dangling.wav"): "No such file",
+              str(tree["root"] / "a/b/pipe.wav"): "not a regular file (FIFO)"}
     for record in records:
         if record["path"] in tree["unreadable"]:
             assert set(record) == {"schema", "path", "error"}
-            assert "No such file" in record["error"]
+            assert errors[record["path"]] in record["error"]
             continue
         assert (record["state"], record["result"]) == expected[record["path"]], record["path"]
-    assert "pipe.wav: skipped: FIFO" in result.stderr
 
 
 def test_records_follow_the_schema(tree: dict) -> None:
     records = {r["path"]: r for r in jsonl(run("check", "-q", "-f", "jsonl", str(tree["root"])).stdout)}
     version = json.loads(CONFIGURATION.read_text())["version"]
     for path, record in records.items():
-        assert record["schema"] == 1
+        assert record["schema"] == 2
         if "error" in record:
             continue
         assert list(record)[:8] == ["schema", "path", "result", "state", "state_name",
@@ -133,7 +134,9 @@ def test_records_follow_the_schema(tree: dict) -> None:
             assert slot["unit"] == UNITS[slot["name"]]
             assert slot["state"] in ("not evaluated", "passed", "failed")
             assert isinstance(slot["enabled"], bool)
-            if slot["value"] is None:
+            if slot["state"] == "not evaluated":
+                assert slot["value"] is None and "special" not in slot  # never a leftover value
+            elif slot["value"] is None:
                 assert slot["special"] in ("nan", "inf", "-inf")
             else:
                 assert "special" not in slot
@@ -161,7 +164,10 @@ def test_csv_parses_back_and_agrees_with_json_lines(tree: dict) -> None:
     columns = ["path", "result", "state", "state_name", "config_version", "config_hash"]
     for name in SLOT_ORDER:
         columns += [name, f"{name}_state"]
-    columns += ["signal_noise_channels", "strict_failed", "strict_reasons", "error"]
+    columns += ["signal_noise_channels"]
+    evidence = ["peak_dbfs", "rms_dbfs", "dc_offset", "clipped_samples", "speech_seconds"]
+    columns += [f"{prefix}_{name}" for prefix in ("ch1", "ch2", "worst") for name in evidence]
+    columns += ["strict_failed", "strict_reasons", "unmeasured", "error"]
     assert rows and list(rows[0]) == columns
     assert [row["path"] for row in rows] == tree["all"]
     for row in rows:
@@ -255,7 +261,7 @@ def test_strict_header_reasons(tmp_path: Path, case: str, fields: tuple, header_
     ("bad format", ["-f", "xml", "{clean}"], 2, ""),
     ("no path", [], 2, "no paths"),
     ("refused configuration", ["--config", "{refused}", "{clean}"], 2, "overload_border"),
-    ("missing configuration", ["--config", "{root}/none.json", "{clean}"], 2, "configuration refused"),
+    ("missing configuration", ["--config", "{root}/none.json", "{clean}"], 2, "refused (code 6: configuration not read)"),
 ])
 def test_exit_status(tree: dict, tmp_path: Path, case: str, args: list[str], status: int, stderr: str) -> None:
     refused = tmp_path / "refused.json"
@@ -270,9 +276,9 @@ def test_exit_status(tree: dict, tmp_path: Path, case: str, args: list[str], sta
 
 def test_too_large_and_no_recurse(tree: dict) -> None:
     top = jsonl(run("check", "-q", "-f", "jsonl", "--max-size", "50K", str(tree["root"] / "top.wav")).stdout)
-    assert top == [{"schema": 1, "path": str(tree["root"] / "top.wav"),
+    assert top == [{"schema": 2, "path": str(tree["root"] / "top.wav"),
                     "error": f"too large: {(tree['root'] / 'top.wav').stat().st_size} bytes, "
-                             "more than --max-size 51200"}]
+                             "more than the size limit of 51200 bytes"}]
     shallow = jsonl(run("check", "-q", "-f", "jsonl", "--no-recurse", str(tree["root"])).stdout)
     assert [r["path"] for r in shallow] == [str(tree["root"] / "top.wav")]
 

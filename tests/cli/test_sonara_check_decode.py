@@ -123,7 +123,7 @@ def test_converted_files_are_judged_as_their_sixteen_bit_wav(tree: dict) -> None
 def test_an_undecodable_file_is_an_error_record_with_libsndfiles_text(tree: dict) -> None:
     records = jsonl(run("-f", "jsonl", "--decode", tree["corrupt"]).stdout)
     assert records[tree["corrupt"]] == {
-        "schema": 1, "path": tree["corrupt"],
+        "schema": 2, "path": tree["corrupt"],
         "error": "libsndfile: File contains data in an unimplemented format."}
     text = run("--decode", tree["corrupt"])
     assert text.returncode == 3
@@ -141,7 +141,8 @@ def test_max_size_bounds_the_decoded_wav(tree: dict) -> None:
 def test_csv_and_text_say_what_was_judged(tree: dict) -> None:
     paths = [tree["pcm"][0], str(tree["root"] / "alaw.wav"), tree["corrupt"]]
     rows = list(csv.DictReader(io.StringIO(run("-f", "csv", "--strict", "--decode", *paths).stdout)))
-    assert list(rows[0])[-5:] == ["strict_failed", "strict_reasons", "source_format", "converted", "error"]
+    assert list(rows[0])[-8:] == ["strict_failed", "strict_reasons", "source_format", "converted",
+                                  "declared_frames", "decoded_frames", "unmeasured", "error"]
     by_path = {row["path"]: row for row in rows}
     assert (by_path[paths[0]]["source_format"], by_path[paths[0]]["converted"]) == ("WAV PCM 16-bit", "false")
     assert (by_path[paths[1]]["source_format"], by_path[paths[1]]["converted"]) == ("WAV A-law", "true")

@@ -38,6 +38,8 @@ const SymbolRow kSymbols[] = {
     {"v_dbg_set_property", Expect::c_export},
     {"v_check", Expect::c_export},
     {"v_check_all", Expect::c_export},
+    {"v_read_format", Expect::c_export},
+    {"v_session_limit", Expect::c_export},
     // Internal functions and methods, visible under their mangled names.
     {"check_valid_session(Session*)", Expect::internal},
     {"voice_session_init(Session*, char const*, bool)", Expect::internal},

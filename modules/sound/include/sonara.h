@@ -86,6 +86,20 @@ typedef struct SonaraWavFormat {
  * when has_format. Logs nothing, keeps nothing, safe on any number of threads. */
 bool v_read_format(const unsigned char *content, size_t size, SonaraWavFormat *out);
 
+/* One configured limit as the session stores and judges it: a range (min ≤ value ≤ max, in the
+ * entry's unit; length in KiB) or a border (minimum = maximum = the border). */
+typedef struct SonaraLimit {
+    bool range;       /* min/max entry; false: a border */
+    bool configured;  /* the configuration named the entry; false: switched off with zero limits */
+    bool enabled;     /* the entry's enable, as this session's switches left it */
+    double minimum;
+    double maximum;
+} SonaraLimit;
+
+/* The limit of one property ("length", "duration", "signal_noise", "overload_border", ...). false
+ * for an unknown property or an invalid session; the session's state is left as it is. */
+bool v_session_limit(Session *session, const char *property, SonaraLimit *out);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
