@@ -314,15 +314,20 @@ class Archive:
     def items(self) -> list[tuple[bytes, Optional[str]]]:
         """The sorted items the sources resolve to: each path's bytes and its error (None when
         it is to be checked)."""
+        return list(self.iter_items())
+
+    def iter_items(self) -> Iterator[tuple[bytes, Optional[str]]]:
+        """:meth:`items` one at a time (the sources are resolved at the first)."""
         with self._lock:
             self._live()
             self._check(self._lib.collect(self._handle))
-            out = []
-            for index in range(self._lib.count(self._handle)):
+            count = self._lib.count(self._handle)
+        for index in range(count):
+            with self._lock:
+                self._live()
+                path = self._lib.item_path(self._handle, index)
                 error = self._lib.item_error(self._handle, index)
-                out.append((self._lib.item_path(self._handle, index),
-                            None if error is None else error.decode("utf-8", "replace")))
-            return out
+            yield path, None if error is None else error.decode("utf-8", "replace")
 
     @property
     def header(self) -> str:

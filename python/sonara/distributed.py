@@ -39,6 +39,8 @@ import asyncio
 import collections
 import concurrent.futures
 import contextlib
+import heapq
+import itertools
 import math
 import os
 import sys
@@ -61,6 +63,30 @@ if TYPE_CHECKING:
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 Item = tuple[bytes, Optional[str]]  # a path's bytes and its error (None: to be checked)
+
+
+# Items travel packed in one bytes object, "path NUL error NUL" each (an empty error: to be
+# checked; neither holds a NUL): Dask serialises a list element by element, which for a walk of
+# 50,000 files costs over 100 MiB on the worker, the scheduler and the client alike.
+def pack(items: Iterable[Item]) -> bytes:
+    out = bytearray()
+    for path, error in items:
+        out += path + b"\0" + (error or "").encode("utf-8", "surrogateescape") + b"\0"
+    return bytes(out)
+
+
+def unpack(packed: bytes) -> Iterator[Item]:
+    start = 0
+    while start < len(packed):
+        middle = packed.index(b"\0", start)
+        end = packed.index(b"\0", middle + 1)
+        error = packed[middle + 1:end]
+        yield packed[start:middle], error.decode("utf-8", "surrogateescape") if error else None
+        start = end + 1
+
+
+def packed_count(packed: bytes) -> int:
+    return packed.count(b"\0") // 2
 
 DEFAULT_RETRIES = 2
 DEFAULT_TASK_TIMEOUT = 600.0  # seconds a task may run before its files are tried again
@@ -95,9 +121,9 @@ def _archive(config_text: str, **settings: Any) -> Any:
 
 
 def _walk_paths(entry: bytes, config_text: str, recursive: bool, decode: bool,
-                nul_list: bool = False) -> tuple[list[Item], Optional[str]]:
-    """The sorted items one given path resolves to, walked or read by the engine; or the
-    engine's reason for refusing it (a list file with a NUL inside a line), answered rather
+                nul_list: bool = False) -> tuple[bytes, Optional[str]]:
+    """The sorted items one given path resolves to, walked or read by the engine, packed; or
+    the engine's reason for refusing it (a list file with a NUL inside a line), answered rather
     than raised so that Dask doesn't try it again."""
     from ._archive import UsageError
 
@@ -107,13 +133,13 @@ def _walk_paths(entry: bytes, config_text: str, recursive: bool, decode: bool,
                 archive.add_list(entry, nul_separated=True)
             else:
                 archive.add_path(entry)
-            return archive.items(), None
+            return pack(archive.iter_items()), None
         except UsageError as error:
-            return [], str(error)
+            return b"", str(error)
 
 
 def _walk(entry: bytes, config_text: str, recursive: bool, decode: bool,
-          nul_list: bool = False) -> tuple[list[Item], Optional[str]]:
+          nul_list: bool = False) -> tuple[bytes, Optional[str]]:
     # The task body; it looks _walk_paths up at call time so a test can stand in for it.
     return _walk_paths(entry, config_text, recursive, decode, nul_list)
 
@@ -135,9 +161,9 @@ def _check_items(items: Sequence[Item], config_text: str, settings: dict[str, An
     return answer
 
 
-def _check_batch(items: Sequence[Item], config_text: str, settings: dict[str, Any]) -> tuple[str, int]:
+def _check_batch(packed: bytes, config_text: str, settings: dict[str, Any]) -> tuple[str, int]:
     # The task body; it looks _check_items up at call time so a test can stand in for it.
-    return _check_items(items, config_text, settings)
+    return _check_items(list(unpack(packed)), config_text, settings)
 
 
 # --- caller side -------------------------------------------------------------------------------
@@ -270,26 +296,26 @@ class _Run:
         """The engine's records of files that could not be checked, written here."""
         return _engine_records(items, self.config_text, self.settings)
 
-    def walk(self, entry: bytes, recursive: bool, decode: bool, nul_list: bool) -> list[Item]:
-        """The items of one given path; a refused list raises UsageError."""
+    def walk(self, entry: bytes, recursive: bool, decode: bool, nul_list: bool) -> bytes:
+        """The packed items of one given path; a refused list raises UsageError."""
         from ._archive import UsageError
 
         try:
-            items, refused = self.call(_walk, entry, self.config_text, recursive, decode,
-                                       nul_list, kind="walk")
+            packed, refused = self.call(_walk, entry, self.config_text, recursive, decode,
+                                        nul_list, kind="walk")
         except _Stopped:
             raise
         except _FAILURES as error:  # reported as the entry's error
-            return [(entry, f"could not be walked: {_describe(error)}")]
+            return pack([(entry, f"could not be walked: {_describe(error)}")])
         if refused is not None:
             raise UsageError(refused)
-        return items
+        return packed
 
     def check(self, items: list[Item]) -> tuple[str, int]:
         """The records of a batch, whatever happens to its tasks: the batch, then each of its
         files, then each failed file once more, then an error record for what still fails."""
         try:
-            return self.call(_check_batch, items, self.config_text, self.settings, kind="check")
+            return self.call(_check_batch, pack(items), self.config_text, self.settings, kind="check")
         except _Stopped:
             raise
         except _FAILURES as error:  # a lost worker, a task that kept raising or timed out
@@ -298,8 +324,8 @@ class _Run:
         texts, statuses = [], []
         for item in items:
             try:
-                text, status = self.call(_check_batch, [item], self.config_text, self.settings,
-                                         kind="file")
+                text, status = self.call(_check_batch, pack([item]), self.config_text,
+                                         self.settings, kind="file")
             except _Stopped:
                 raise
             except _FAILURES as error:
@@ -312,7 +338,7 @@ class _Run:
         # A worker that dies takes the tasks queued on it down with the one it was running, so
         # a file whose own task failed is checked once more: what fails then failed of itself.
         try:
-            return self.call(_check_batch, [item], self.config_text, self.settings, kind="alone")
+            return self.call(_check_batch, pack([item]), self.config_text, self.settings, kind="alone")
         except _Stopped:
             raise
         except _FAILURES as error:  # reported as the file's error
@@ -363,33 +389,42 @@ class ArchiveRun:
         self.window = window
         self.exit_status: Optional[int] = None
         self.count: Optional[int] = None
+        self._done = 0
         self._run: Optional[_Run] = None
 
-    def _items(self, run: _Run) -> list[Item]:
-        """Every item of the run, sorted, each path once (a path some source can check is
-        checked, even when another source reported it with an error)."""
-        found: dict[bytes, Optional[str]] = {}
-
-        def add(items: Iterable[Item]) -> None:
-            for path, error in items:
-                if path not in found or (found[path] is not None and error is None):
-                    found[path] = error
-
+    def _walks(self, run: _Run) -> list[bytes]:
+        """The packed items of every source, each sorted by the engine."""
         walked: list[tuple[bytes, bool]] = [(entry, False) for entry in self.entries]
+        lists: list[bytes] = []
         if self.files0 == b"-":
             # Standard input is the caller's: the engine reads (and walks) it here.
             with _archive(self.config_text, recurse=self.recursive,
                           decode=self.settings["decode"]) as archive:
                 archive.add_list(b"-", nul_separated=True)
-                add(archive.items())
+                lists.append(pack(archive.iter_items()))
         elif self.files0 is not None:
             walked.append((self.files0, True))
         with ThreadPoolExecutor(max(1, min(8, len(walked)))) as pool:
             walks = [pool.submit(run.walk, entry, self.recursive, self.settings["decode"], nul)
                      for entry, nul in walked]
-            for walk in walks:
-                add(walk.result())
-        return sorted(found.items())
+            lists += [walk.result() for walk in walks]
+        return lists
+
+    @staticmethod
+    def _merged(lists: list[bytes]) -> Iterator[Item]:
+        """The items of every source in path order, each path once (a path some source can
+        check is checked, even when another reported it with an error)."""
+        held: Optional[Item] = None
+        for item in heapq.merge(*(unpack(packed) for packed in lists), key=lambda item: item[0]):
+            if held is not None and held[0] == item[0]:
+                if held[1] is not None and item[1] is None:
+                    held = item
+                continue
+            if held is not None:
+                yield held
+            held = item
+        if held is not None:
+            yield held
 
     def texts(self) -> Iterator[str]:
         """Each batch's records, in path order, as the engine wrote them."""
@@ -397,23 +432,21 @@ class ArchiveRun:
             run = _Run(connected, self.config_text, self.settings, self.retries, self.task_timeout)
             self._run = run
             try:
-                items = self._items(run)
-                self.count = len(items)
+                lists = self._walks(run)
+                self.count = 0
                 threads = sum(connected.nthreads().values()) or 1
-                size = _batch_size(len(items), threads, self.batch)
+                size = _batch_size(sum(map(packed_count, lists)), threads, self.batch)
                 window = self.window or max(2, 2 * threads)
                 statuses: list[int] = []
-                done = 0
+                items = self._merged(lists)
                 with ThreadPoolExecutor(window) as pool:
                     try:
                         pending: collections.deque[Any] = collections.deque()
-                        for start in range(0, len(items), size):
-                            pending.append(pool.submit(run.check, items[start:start + size]))
+                        while batch := list(itertools.islice(items, size)):
+                            self.count += len(batch)
+                            pending.append(pool.submit(run.check, batch))
                             if len(pending) >= window:
                                 yield self._take(pending, statuses)
-                                done += size
-                                self._report(done)
-                        del items
                         while pending:
                             yield self._take(pending, statuses)
                     finally:
@@ -428,12 +461,11 @@ class ArchiveRun:
         future = pending.popleft()
         text, status = future.result()
         statuses.append(status)
+        self._done += text.count("\n")
+        if self.progress:
+            print(f"\rsonara.distributed: {self._done} files checked", end="", file=sys.stderr,
+                  flush=True)
         return text
-
-    def _report(self, done: int) -> None:
-        if self.progress and self.count:
-            print(f"\rsonara.distributed: {min(done, self.count)}/{self.count} files",
-                  end="", file=sys.stderr, flush=True)
 
     def close(self) -> None:
         if self._run is not None:

@@ -308,7 +308,7 @@ def test_a_file_that_kills_its_worker_every_time_is_reported_and_the_rest_checke
         # What this exercises is the run's handling of lost workers, not the library; restarting
         # an instrumented interpreter three times costs most of a minute, so the plain build
         # runs it.
-        pytest.skip("worker restarts are tested in the plain build")
+        pytest.skip("by design: worker restarts are tested in the plain build")
     folder = tmp_path / "files"
     folder.mkdir()
     for sample in SAMPLES[:4]:
@@ -332,3 +332,21 @@ def test_a_file_that_kills_its_worker_every_time_is_reported_and_the_rest_checke
     assert table.loc[poisoned, "error"].item().startswith("failed on every try: KilledWorker")
     pandas.testing.assert_frame_equal(table[~poisoned].reset_index(drop=True), scan_table(
         [folder / sample.name for sample in SAMPLES[:4]]))
+
+
+def test_no_process_of_the_command_grows_with_the_archive(tmp_path: Path) -> None:
+    # The bench at a tenth of its size: records stream, items travel packed, so neither the
+    # client, the scheduler nor a worker holds more for 20,000 files than for 2,000.
+    if dask_command("scheduler") is None or dask_command("worker") is None:
+        pytest.skip("no dask scheduler/worker command (python3-distributed)")
+    sys.path.insert(0, str(SOURCE / "bench"))
+    try:
+        import dask_memory
+    finally:
+        sys.path.remove(str(SOURCE / "bench"))
+    small, large = (dask_memory.run_once(count, tmp_path, source_env(SOURCE), str(CONFIG))
+                    for count in (2000, 20000))
+    assert large["client_kib"] <= 1.25 * small["client_kib"], (small, large)
+    assert large["scheduler_kib"] <= 1.25 * small["scheduler_kib"], (small, large)
+    for before, after in zip(small["worker_kib"], large["worker_kib"]):
+        assert after <= 1.25 * before, (small, large)
