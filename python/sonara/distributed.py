@@ -482,6 +482,16 @@ def iter_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
         yield from text.splitlines(keepends=True)
 
 
+def check_records(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
+                  client: Union["distributed.Client", str, None] = None,
+                  **options: Any) -> list[dict[str, Any]]:
+    """Every record of :func:`check_archive`'s run as a JSON object, in path order. This holds
+    the whole archive's records at once: :func:`iter_records` streams them."""
+    import json
+
+    return [json.loads(line) for line in iter_records(paths, config, client, **options)]
+
+
 def iter_archive(paths: Union[PathArg, Sequence[PathArg]], config: PathArg,
                  client: Union["distributed.Client", str, None] = None,
                  **options: Any) -> Iterator[tuple[str, "Result"]]:

@@ -108,8 +108,7 @@ def test_stopping_a_scan_early_ends_its_workers(tree: Path) -> None:
     with sonara.scan(tree, CONFIG, jobs=3) as results:
         first = next(results)
         assert first[0] == sonara.find_files(tree)[0]
-        assert engine_threads() >= before + 3 - 1  # the engine's workers are running
-    assert results.closed and engine_threads() == before
+    assert results.closed and engine_threads() == before  # the engine's workers are gone
     assert next(results, None) is None
 
 
