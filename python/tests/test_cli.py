@@ -49,3 +49,24 @@ def test_a_scanned_folder_gives_the_records_and_status_of_sonara_check(tmp_path:
     assert run.returncode == 3  # the dangling link
     ours = "".join(result.record_text for _, result in sonara.scan(root, CONFIG, jobs=3))
     assert ours == run.stdout
+
+
+@pytest.mark.parametrize("strict", [False, True], ids=["plain", "strict"])
+@pytest.mark.parametrize("decode", [False, True], ids=["wav", "decode"])
+def test_the_dataframe_has_the_columns_of_the_engines_csv(strict: bool, decode: bool) -> None:
+    from sonara._archive import CSV, Archive
+
+    with Archive(configuration=CONFIG, format=CSV, strict=strict, decode=decode) as archive:
+        header = archive.header
+    assert header.endswith("\n")
+    assert header.rstrip("\n").split(",") == sonara.dataframe_columns(decode=decode, strict=strict)
+
+
+def test_the_version_is_the_engines() -> None:
+    from sonara._archive import archive_library
+
+    pyproject = (CONFIG.parents[1] / "python" / "pyproject.toml").read_text()
+    assert sonara.__version__ == archive_library().version == "1.2.5"
+    assert f'version = "{sonara.__version__}"' in pyproject
+    with sonara.Session(CONFIG) as session:
+        assert ".".join(map(str, session.library_version)) == sonara.__version__
