@@ -18,7 +18,6 @@ import argparse
 import json
 import math
 import os
-import resource
 import shutil
 import signal
 import struct

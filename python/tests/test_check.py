@@ -4,7 +4,6 @@ take, and the records the archive engine writes for the same files."""
 from __future__ import annotations
 
 import io
-import json
 import math
 from pathlib import Path
 

@@ -4,7 +4,6 @@ the DataFrame, and the same records as `sonara check --decode`."""
 
 from __future__ import annotations
 
-import json
 import os
 import struct
 import subprocess
