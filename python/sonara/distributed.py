@@ -269,6 +269,8 @@ class _Run:
     def call(self, function: Callable[..., Any], *args: Any, kind: str) -> Any:
         """Runs one task (with Dask's retries) and waits at most the task timeout for it; a
         timed-out task is cancelled and raises TimeoutError."""
+        import distributed
+
         future = self.client.submit(function, *args, key=self._name(kind), retries=self.retries,
                                     pure=False)
         deadline = time.monotonic() + self.task_timeout
@@ -277,16 +279,19 @@ class _Run:
                 if self.stop.is_set():
                     raise _Stopped()
                 if future.done():
-                    return future.result()  # the answer, or the task's own error
+                    answer = future.result()  # the answer, or the task's own error
+                    if answer is None:  # every task answers a pair: this one's was lost
+                        raise RuntimeError(f"the answer of {future.key} was lost")
+                    return answer
                 left = deadline - time.monotonic()
                 if left <= 0:
                     raise TimeoutError(f"no answer in {self.task_timeout:g} s")
+                # Waits for the task to finish without fetching its answer: a fetch cut short
+                # by a timeout could leave the future without it.
                 try:
-                    future.result(timeout=min(left, _POLL))
+                    distributed.wait([future], timeout=min(left, _POLL))
                 except TimeoutError:
-                    pass  # looked at again above: done by now, or not yet
-                except _FAILURES:
-                    pass  # the task's error, raised above from the finished future
+                    pass
         finally:
             if not future.done():
                 future.cancel()
