@@ -158,6 +158,17 @@ void BM_Check(benchmark::State &state) {
         [](bool passed) { return passed; }, "the check did not pass");
 }
 
+// v_check keeping details with segments: what the evidence adds to the same walk (compare
+// x_floor with BM_Check's).
+void BM_CheckWithDetails(benchmark::State &state) {
+    const Recording &r = recording(state.range(0), state.range(1), state.range(2));
+    Session session;
+    v_set_details(session.get(), SONARA_DETAILS_EVIDENCE | SONARA_DETAILS_SEGMENTS);
+    time_against_floor(
+        state, r, [&] { return v_check(session.get(), r.wav.data(), r.wav.size()); },
+        [](bool passed) { return passed; }, "the check did not pass");
+}
+
 // The same check composed from the standalone measurements, each with its own copy, resampling
 // and detector pass: what v_check cost before the measurements shared them.
 void BM_Composed(benchmark::State &state) {
@@ -245,6 +256,7 @@ void shapes(benchmark::internal::Benchmark *b, bool long_ones) {
 
 BENCHMARK(BM_Floor)->Apply([](auto *b) { shapes(b, true); })->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Check)->Apply([](auto *b) { shapes(b, true); })->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckWithDetails)->Apply([](auto *b) { shapes(b, false); })->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Composed)->Apply([](auto *b) { shapes(b, false); })->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Resample, true)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Resample, false)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -2,7 +2,8 @@
 // and wide open, so every step of the pipeline runs whatever the values, and one with only the
 // two required entries, so no header limit stops a file before decoding. A third session with
 // everyday limits checks each input through v_check and then v_check_all, which goes on past
-// every failure and must still end with v_check's answer and state.
+// every failure and must still end with v_check's answer and state. The second session keeps
+// details with segments, each of which is read back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -45,8 +46,28 @@ struct Sessions {
             std::abort();
         }
         v_dbg_set_property(&wide_open, "processing_sound_name", "fuzz.wav");
+        v_set_details(&required_only, SONARA_DETAILS_EVIDENCE | SONARA_DETAILS_SEGMENTS);
     }
 };
+
+// Every channel has the same frame count and its segments are in order inside the recording.
+void read_details(Session *session) {
+    const SonaraDetails *details = nullptr;
+    if (!v_details_session(session, &details)) return;
+    for (uint32_t c = 0; c < details->channel_count; ++c) {
+        const SonaraChannelDetails &channel = details->channels[c];
+        double last_end = -1.0;
+        for (uint64_t i = 0; i < channel.segment_count; ++i) {
+            const SonaraSegment &segment = channel.segments[i];
+            if (!(segment.start > last_end && segment.end > segment.start) ||
+                channel.frames != details->channels[0].frames) {
+                std::fputs("check_fuzzer: details out of order\n", stderr);
+                std::abort();
+            }
+            last_end = segment.end;
+        }
+    }
+}
 
 }  // namespace
 
@@ -55,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static Sessions *sessions = new Sessions;
     v_check(&sessions->wide_open, data, size);
     v_check(&sessions->required_only, data, size);
+    read_details(&sessions->required_only);
     const bool result = v_check(&sessions->everyday, data, size);
     const int32_t state = sessions->everyday.state;
     if (v_check_all(&sessions->everyday, data, size) != result || sessions->everyday.state != state) {

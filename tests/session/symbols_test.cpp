@@ -40,6 +40,8 @@ const SymbolRow kSymbols[] = {
     {"v_check_all", Expect::c_export},
     {"v_read_format", Expect::c_export},
     {"v_session_limit", Expect::c_export},
+    {"v_set_details", Expect::c_export},
+    {"v_details_session", Expect::c_export},
     // Internal functions and methods, visible under their mangled names.
     {"check_valid_session(Session*)", Expect::internal},
     {"voice_session_init(Session*, char const*, bool)", Expect::internal},

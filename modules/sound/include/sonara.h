@@ -100,6 +100,53 @@ typedef struct SonaraLimit {
  * for an unknown property or an invalid session; the session's state is left as it is. */
 bool v_session_limit(Session *session, const char *property, SonaraLimit *out);
 
+/* Evidence beside the values: what each channel of the decoded 16-bit samples x (N frames)
+ * measures, kept by the checks of a session that asked for it. v_check and v_check_all give
+ * exactly the same results with or without it; without it they do no work for it.
+ *   peak_dbfs        20*log10(max|x| / 32768); NaN when max|x| is 0
+ *   rms_dbfs         10*log10(mean(x^2) / 32768^2); NaN when that mean is 0 (or N is 0)
+ *   dc_offset        mean(x) / 32768; NaN when N is 0
+ *   clipped_samples  samples in runs of at least two consecutive equal samples with |x| >= 32512
+ *   speech_seconds   the channel's speech time by the voice detector (its frames classed speech,
+ *                    at 8000 Hz); NaN when the check made no detector pass
+ *   segments         the detector's speech frames, consecutive ones merged, [start, end) seconds
+ * The check walks every channel in one pass whatever step it stops at; a v_check that measures
+ * nothing after the header (its three measurement switches off) decodes the samples once more for
+ * the evidence alone, without the detector (speech_seconds NaN, no segments). */
+#define SONARA_DETAILS_EVIDENCE 1u /* peak, RMS, DC offset, clipped samples, speech seconds */
+#define SONARA_DETAILS_SEGMENTS 2u /* also the detector's speech segments */
+
+/* Asks this session's following checks to keep details (flags above; 0 stops it). false for an
+ * invalid session or unknown flags (nothing changes then). */
+bool v_set_details(Session *session, unsigned flags);
+
+typedef struct SonaraSegment {
+    double start; /* seconds */
+    double end;
+} SonaraSegment;
+
+typedef struct SonaraChannelDetails {
+    double peak_dbfs, rms_dbfs, dc_offset; /* NaN where not measured (see above) */
+    uint64_t clipped_samples;
+    double speech_seconds;          /* NaN: the detector did not run on this channel */
+    uint64_t frames;                /* N */
+    const SonaraSegment *segments;  /* segments asked and speech measured: segment_count
+                                       entries (never null, even for none); else null */
+    uint64_t segment_count;
+} SonaraChannelDetails;
+
+typedef struct SonaraDetails {
+    bool measured;                         /* the last check decoded the samples */
+    uint32_t channel_count;                /* 0 unless measured */
+    const SonaraChannelDetails *channels;  /* owned by the session until its next check or destroy */
+} SonaraDetails;
+
+/* Stores in *out the details of the session's last check (measured false when it stopped before
+ * the samples), owned by the session until its next check or destruction. false, *out null, when
+ * the last check kept none: details not asked, no check yet, an invalid session, or the details'
+ * own memory ran out (logged by the check, whose result stays as it is). */
+bool v_details_session(Session *session, const SonaraDetails **out);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

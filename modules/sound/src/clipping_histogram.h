@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-// The clipping coefficient of a histogram of bins bins (at least one), 0 (clean) to 1
-// (clipped): twice the longest run of bins walked in from either end since that end's peak last
-// rose, over the bin count.
+// The clipping coefficient of a histogram of bins bins (at least one), 0 to 1: twice the longest
+// run of bins walked in from either end since that end's peak last rose, over the bin count. Near
+// 1 when samples pile up at the ends, and for the sparse tails of a short channel too.
 double histogram_clipping_coefficient(const unsigned long *histogram, uint64_t bins);
 
 // Counts of every 16-bit value of one channel in the caller's 65,536 counters. The bins from

@@ -46,6 +46,11 @@ void DetectorFrames::collect_into(double *speech, double *noise) {
     noise_ = noise;
 }
 
+void DetectorFrames::report_decisions(FrameDecisionSink sink, void *context) {
+    decisions_ = sink;
+    decisions_context_ = context;
+}
+
 void DetectorFrames::start_channel() {
     figures_ = ChannelFigures{};
     position_ = 0;
@@ -57,6 +62,7 @@ void DetectorFrames::classify(const double *samples) {
     constexpr uint32_t length = detector_frame_length;
     fill_frame(frame_, samples, length);
     const int decision = fvad_process(detector_, frame_, length);
+    if (decisions_ != nullptr) decisions_(decisions_context_, position_, decision);
     if (decision > 0) figures_.voiced_count += length;
     if (decision == 0) {
         if (noise_ != nullptr) {

@@ -52,6 +52,9 @@ double signal_noise_of(const ChannelFigures &figures);
 
 // Called with the first sample's index of each frame the detector can't classify.
 using FrameErrorSink = void (*)(uint32_t position);
+// Called with every classified frame's first sample and the detector's answer (1 speech, 0
+// noise, -1 error), in order; context is the caller's.
+using FrameDecisionSink = void (*)(void *context, uint32_t position, int decision);
 
 // Cuts the samples of one channel after another into frames as they arrive, in any pieces, and
 // hands them to one detector that is never reset, so each channel starts from the state the
@@ -66,6 +69,8 @@ public:
     // Where classified frames' samples are also appended, as they come (each buffer with room
     // for the channel's samples); null for figures only.
     void collect_into(double *speech, double *noise);
+    // Where each frame's decision also goes, until set again; null for none.
+    void report_decisions(FrameDecisionSink sink, void *context);
 
     void start_channel();
     void push(const double *samples, uint64_t count);
@@ -79,6 +84,8 @@ private:
     FrameErrorSink errors_;
     double *speech_ = nullptr;
     double *noise_ = nullptr;
+    FrameDecisionSink decisions_ = nullptr;
+    void *decisions_context_ = nullptr;
     ChannelFigures figures_;
     uint32_t position_ = 0;  // first sample of the frame being filled
     uint32_t pending_count_ = 0;

@@ -208,6 +208,28 @@ bool v_enable_property(Session *session, const char *name, bool enable) {
     return false;
 }
 
+bool v_set_details(Session *session, unsigned flags) {
+    if (check_valid_session(session) != VOICE_SESSION_OK) {
+        return false;
+    }
+    session->state = STATE_OK;
+    return session->payment->details.set_flags(flags);
+}
+
+bool v_details_session(Session *session, const SonaraDetails **out) {
+    if (out != nullptr) {
+        *out = nullptr;
+    }
+    if (check_valid_session(session) != VOICE_SESSION_OK) {
+        return false;
+    }
+    const SonaraDetails *details = session->payment->details.answer();
+    if (out != nullptr) {
+        *out = details;
+    }
+    return details != nullptr;
+}
+
 bool v_dbg_set_property(Session *session, const char *name, const char *value) {
     if (check_valid_session(session) != VOICE_SESSION_OK) {
         return false;
@@ -348,7 +370,14 @@ int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t 
         verdict.step(false, STATE_UNPACK_FAILED);
         return verdict.state();
     }
+    CheckDetails &details = payment.details;
+    const bool detailed = details.prepare(head.channels);
+    if (detailed) analysis.keep_evidence(details.evidence(), details.segments());
     measure(payment, head, analysis, verdict);
+    if (detailed) {
+        analysis.complete_evidence();
+        details.finish(analysis);
+    }
     return verdict.state();
 }
 
@@ -357,6 +386,8 @@ bool check_session(Session *session, const unsigned char *content, size_t size,
     if (check_valid_session(session) != VOICE_SESSION_OK) {
         return false;
     }
+    // Even a check refused at once leaves no details of the previous file behind.
+    session->payment->details.start_check();
     if (content == nullptr || size == 0) {
         LOG(LOG_WARN, "[library] Content failed");
         session->state = STATE_CONTENT_FAILED;
@@ -368,6 +399,7 @@ bool check_session(Session *session, const unsigned char *content, size_t size,
         state = run_check(*session->payment, content, size, stops_at_failure);
     } catch (...) {
         // Out of memory inside a measurement: the check cannot finish; nothing leaves the library.
+        session->payment->details.abandon();
     }
     session->state = state;
     return state == STATE_OK;

@@ -1,6 +1,7 @@
 #include "payload_analysis.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 
 #include "clipping_histogram.h"
@@ -15,6 +16,11 @@ std::unique_ptr<T[]> allocate(uint64_t count) {
 
 void close_detector(Fvad *detector) {
     if (detector != nullptr) fvad_free(detector);
+}
+
+void record_speech_frame(void *segments, uint32_t position, int decision) {
+    static_cast<SpeechSegments *>(segments)->add_frame(position, detector_frame_length,
+                                                       detector_rate, decision > 0);
 }
 
 }  // namespace
@@ -77,6 +83,9 @@ void PayloadAnalysis::walk(unsigned passes, FrameErrorSink errors) {
         decoded_.usable = decoded_detector != nullptr;
         decoded_.frame_errors = 0;
     }
+    // Speech segments come from the first walk that makes the speech pass, never a repeat.
+    segments_in_this_walk_ = segments_ != nullptr && (passes & evidence_pass) != 0 &&
+                             (passes & speech_pass_) != 0;
     DetectorFrames resampled(resampled_detector, frame_.get(), errors);
     DetectorFrames decoded(decoded_detector, frame_.get(), errors);
 
@@ -100,9 +109,11 @@ void PayloadAnalysis::walk(unsigned passes, FrameErrorSink errors) {
 void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFrames *resampled,
                                    DetectorFrames *decoded) {
     const bool counting = (passes & histogram_pass) != 0;
+    const bool evidencing = (passes & evidence_pass) != 0 && evidence_ != nullptr;
     SampleHistogram histogram(counters_.get());
     if (resampled != nullptr) resampled->start_channel();
     if (decoded != nullptr) decoded->start_channel();
+    report_speech_frames(channel, resampled, decoded);
 
     // Frames of this channel the histogram and the decoded pass have had: the resampler may
     // take less than a block, and then decodes part of it again.
@@ -112,6 +123,7 @@ void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFr
         if (end <= taken) return;
         const double *fresh = input_.get() + (taken - first);
         if (counting) histogram.add(fresh, end - taken);
+        if (evidencing) evidence_[channel].add(fresh, end - taken);
         if (decoded != nullptr) decoded->push(fresh, end - taken);
         taken = end;
     };
@@ -130,7 +142,7 @@ void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFr
             });
         if (channel == 0) resampled_.resample_error = error;
     }
-    if (counting || decoded != nullptr) {
+    if (counting || decoded != nullptr || evidencing) {
         while (taken < frames_) {
             const uint64_t first = taken;
             const uint64_t count = std::min(frames_ - first, resample_block_frames);
@@ -151,6 +163,13 @@ void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFr
         decoded_.channels[channel] = decoded->figures();
         decoded_.frame_errors += decoded->figures().error_count;
     }
+}
+
+void PayloadAnalysis::report_speech_frames(uint64_t channel, DetectorFrames *resampled,
+                                           DetectorFrames *decoded) {
+    if (!segments_in_this_walk_) return;
+    DetectorFrames *frames = speech_pass_ == resampled_pass ? resampled : decoded;
+    if (frames != nullptr) frames->report_decisions(record_speech_frame, &segments_[channel]);
 }
 
 void PayloadAnalysis::log_detector_lines(Pass pass, const char *name, bool frame_errors) {
@@ -210,4 +229,36 @@ double PayloadAnalysis::filtered_duration() {
         longest_voiced = std::max(longest_voiced, figures.channels[c].voiced_count);
     }
     return static_cast<double>(longest_voiced) / static_cast<double>(detector_rate);
+}
+
+void PayloadAnalysis::keep_evidence(ChannelEvidence *evidence, SpeechSegments *segments) {
+    if (!ready_) return;
+    evidence_ = evidence;
+    segments_ = segments;
+    planned_passes_ |= evidence_pass;
+    // Speech is read from the pass the voice measurements use; when the check makes only the
+    // telephony border's pass, from that one (at 8000 Hz the resampler hands back its input).
+    const Pass voice = voice_pass();
+    if ((planned_passes_ & voice) != 0) {
+        speech_pass_ = voice;
+    } else if ((planned_passes_ & resampled_pass) != 0) {
+        speech_pass_ = resampled_pass;
+    } else {
+        speech_pass_ = 0;
+    }
+}
+
+void PayloadAnalysis::complete_evidence() {
+    if (evidence_ == nullptr || (done_ & evidence_pass) != 0) return;
+    walk(evidence_pass, nullptr);
+}
+
+double PayloadAnalysis::speech_seconds(uint64_t channel) const {
+    if (speech_pass_ == 0 || (done_ & speech_pass_) == 0 || channel >= channels_) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const DetectorFigures &figures = speech_pass_ == resampled_pass ? resampled_ : decoded_;
+    if (!figures.usable) return std::numeric_limits<double>::quiet_NaN();
+    return static_cast<double>(figures.channels[channel].voiced_count) /
+           static_cast<double>(detector_rate);
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "channel_evidence.h"
 #include "detector_pass.h"
 #include "sound.h"
 
@@ -48,12 +49,24 @@ public:
     // As get_filtered_duration.
     double filtered_duration();
 
+    // Has the first walk also feed each channel's evidence and, when segments is not null, the
+    // speech frames of its detector pass (arrays of one entry per channel, the caller's). Asked
+    // before any measurement; the values and log lines stay exactly as without it.
+    void keep_evidence(ChannelEvidence *evidence, SpeechSegments *segments);
+    // Makes sure the evidence is complete: when no measurement walked the payload, a walk of its
+    // own that only decodes.
+    void complete_evidence();
+    // The channel's speech time by the detector pass the evidence was kept from; NaN when none
+    // was made or the detector could not be used.
+    double speech_seconds(uint64_t channel) const;
+
 private:
     // What a walk over the payload computes.
     enum Pass : unsigned {
         resampled_pass = 1u << 0,  // the detector over the channels resampled to 8000 Hz
         decoded_pass = 1u << 1,    // the detector over the decoded channels (at 8000 Hz)
         histogram_pass = 1u << 2,
+        evidence_pass = 1u << 3,   // the channels' evidence, fed from the decoded blocks
     };
     struct DetectorFigures {
         bool usable = false;                   // the detector could be opened
@@ -71,6 +84,8 @@ private:
     void walk(unsigned passes, FrameErrorSink errors);
     void walk_channel(uint64_t channel, unsigned passes, DetectorFrames *resampled,
                       DetectorFrames *decoded);
+    // Hands the speech pass's frame decisions of channel to its segments during this walk.
+    void report_speech_frames(uint64_t channel, DetectorFrames *resampled, DetectorFrames *decoded);
     // The resampling error and frame errors of pass, as the standalone measurement logs them.
     void log_detector_lines(Pass pass, const char *name, bool frame_errors);
 
@@ -89,4 +104,9 @@ private:
     std::unique_ptr<int16_t[]> frame_;
     DetectorFigures resampled_;
     DetectorFigures decoded_;
+
+    ChannelEvidence *evidence_ = nullptr;
+    SpeechSegments *segments_ = nullptr;
+    unsigned speech_pass_ = 0;         // the detector pass speech is read from; 0 for none
+    bool segments_in_this_walk_ = false;
 };

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "check_details.h"
 #include "payment_layout.h"
 #include "session_types.h"
 
@@ -107,6 +108,8 @@ struct PrivateSession : PrivateSessionConfiguration {
     void init_result();
 
     uint32_t magic;
+    // After the magic, whose offset is fixed (payment_layout.h).
+    CheckDetails details;
 };
 
 // The photo library's object keeps its own magic where this one keeps `magic` (see

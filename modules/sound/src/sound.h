@@ -90,7 +90,8 @@ double *read_signal_noise(Head *head, Unpack *unpack);
 // Adds each sample to its bin (sample - minimum, truncated) of histogram.
 void create_hist(double minimum, const double *samples, unsigned long count,
                  unsigned long *histogram, unsigned long bin_count);
-// Clipping coefficient of one channel, 0 (clean) to 1 (clipped).
+// Clipping coefficient of one channel, 0 to 1: near 1 when clipped, and for short clean channels
+// too (sparse histogram tails look alike).
 double estimate_clipping_coefficient(const double *samples, unsigned long count);
 // The smallest clipping coefficient of the channels.
 double get_overloading_value(const Unpack *unpack);
