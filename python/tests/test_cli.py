@@ -70,3 +70,40 @@ def test_the_version_is_the_engines() -> None:
     assert f'version = "{sonara.__version__}"' in pyproject
     with sonara.Session(CONFIG) as session:
         assert ".".join(map(str, session.library_version)) == sonara.__version__
+
+
+def test_the_dataframes_values_are_the_engines_csv_cells(fixture_dir: Path) -> None:
+    # Slot values, missing ones included, and the evidence columns with their worst-of-all
+    # channels, which the DataFrame takes from the JSON Lines details and CSV writes itself.
+    import csv
+    import io
+    import math
+
+    files = sorted(map(str, SAMPLES + sorted(fixture_dir.iterdir())), key=os.fsencode)
+    program = os.environ.get("SONARA_CLI")
+    if not program:
+        pytest.skip("SONARA_CLI is not set (CTest sets it to the built sonara program)")
+    run = subprocess.run([program, "check", "-f", "csv", "--quiet", "--all", "--strict",
+                          "--config", str(CONFIG), *files], capture_output=True, text=True, timeout=600)
+    rows = list(csv.DictReader(io.StringIO(run.stdout)))
+    frame = sonara.to_dataframe(sonara.scan(files, CONFIG, all=True, strict=True))
+    assert list(frame["path"]) == [row["path"] for row in rows] == files
+    evidence = [name for name in frame.columns if name.startswith(("ch1_", "ch2_", "worst_"))]
+    assert len(evidence) == 15
+    filled = 0
+    for row, (_, ours) in zip(rows, frame.iterrows()):
+        for name in evidence + ["sample_rate", "channels", "depth", "duration", "overload"]:
+            cell, value = row[name], ours[name]
+            if cell == "":
+                assert value is None or value is sonara_na() or (isinstance(value, float) and math.isnan(value)), (row["path"], name)
+            else:
+                assert float(cell) == pytest.approx(float(value), rel=1e-12, abs=1e-15), (row["path"], name, cell, value)
+                filled += 1
+        assert (row["strict_failed"] == "true") == bool(ours["strict_failed"]), row["path"]
+    assert filled > 100
+
+
+def sonara_na() -> object:
+    import pandas
+
+    return pandas.NA
