@@ -6,23 +6,32 @@
     print(result.state.name, result.passed, result.slots["signal_noise"].value)
     frame = sonara.to_dataframe(sonara.scan("samples", "config/cv_configuration.json"))
 
-The package reaches the shared library through ctypes (see :mod:`sonara._library` for where
-it looks); it needs nothing but the standard library, and pandas for :func:`to_dataframe`.
+The package reaches the shared libraries through ctypes: libsonara for :class:`Session` (see
+:mod:`sonara._library` for where it looks), and the archive engine libsonara_archive beside it
+for :func:`scan`, :func:`find_files` and :mod:`sonara.distributed`, which write the same
+records as ``sonara check``. It needs nothing but the standard library, and pandas for
+:func:`to_dataframe`.
 """
 
+__version__ = "1.2.5"  # the package's, libsonara's and the archive engine's version
+
+from ._archive import UsageError
 from ._convert import DecodeError
 from ._frame import columns as dataframe_columns
 from ._frame import to_dataframe
 from ._library import LibraryNotFoundError, SonaraError, library_path
 from ._logs import capture_logs
-from ._result import SCHEMA, SLOT_NAMES, SLOT_UNITS, Result, Slot, SlotState, State
+from ._result import (SCHEMA, SLOT_NAMES, SLOT_UNITS, ChannelDetails, Details, Result, Slot,
+                      SlotState, State, Strict)
 from ._scan import DECODE_EXTENSIONS, find_files, scan
 from ._session import PROPERTY_NAMES, ConfigurationError, Session, SessionClosedError
 
 __all__ = [
+    "ChannelDetails",
     "ConfigurationError",
     "DECODE_EXTENSIONS",
     "DecodeError",
+    "Details",
     "LibraryNotFoundError",
     "PROPERTY_NAMES",
     "Result",
@@ -35,6 +44,9 @@ __all__ = [
     "SlotState",
     "SonaraError",
     "State",
+    "Strict",
+    "UsageError",
+    "__version__",
     "capture_logs",
     "dataframe_columns",
     "find_files",

@@ -4,12 +4,16 @@ libcommon writes every log line, whole and flushed, to one ``FILE*`` target for 
 process (standard error unless told otherwise). This module owns that target on the package's
 behalf:
 
-* While nothing asks for the lines, the logger stays as the library sets it (standard error,
-  level NOTICE). Only a session's creation diverts it for a moment into a sink file, so that a
-  refused configuration can carry its log lines in :class:`ConfigurationError`; the diverted
-  lines are then written on to standard error as usual.
+* While nothing asks for the lines, the package keeps the logger as ``sonara check`` does:
+  standard error, errors only (libcommon's level ERROR), set when the package first makes a
+  session or an archive. Only a session's creation diverts it for a moment into a sink file, so
+  that a refused configuration can carry its log lines in :class:`ConfigurationError`; the
+  diverted errors are then written on to standard error as usual.
 * :func:`capture_logs` points the logger at the sink for as long as it is active and hands each
-  line to the Python logger ``sonara`` (``logging.getLogger("sonara")``).
+  line to the Python logger ``sonara`` (``logging.getLogger("sonara")``), its message beginning
+  with the path of the file it is about (``"<path>: <message>"``, and ``sonara_path`` on the
+  record) when the package knows it: the path a :meth:`Session.check` was given, or the file a
+  :func:`scan` was checking (while capturing, ``scan`` checks one file at a time for that).
 
 The sink is an unlinked temporary file opened in append mode: libcommon writes to it through a
 ``FILE*`` from libc's ``fopen``, and this module reads what was appended through its own
@@ -51,6 +55,7 @@ logger = logging.getLogger("sonara")
 _TO_LOGGING = {1: logging.DEBUG, 2: logging.INFO, 3: logging.INFO, 4: logging.WARNING, 5: logging.ERROR}
 _LEVEL_NAMES = {"DEBUG": 1, "INFO": 2, "NOTICE": 3, "WARN": 4, "ERROR": 5}
 DEFAULT_LEVEL = 3  # libcommon's own default: NOTICE and above
+QUIET_LEVEL = 5  # the package's, as sonara check's: errors only
 _ROTATE_BYTES = 4 << 20
 
 
@@ -130,6 +135,7 @@ class _Logs:
         self.sink: Optional[_Sink] = None
         self.levels: list[int] = []  # library level of each active capture_logs
         self.level = DEFAULT_LEVEL
+        self.quieted = False
         self._libc: Optional[ctypes.CDLL] = None
 
     def _log_init(self) -> Callable[..., int]:
@@ -146,21 +152,34 @@ class _Logs:
         self._log_init()(self.level, self.sink.stream, 0, 0)
 
     def _point_at_stderr(self) -> None:
-        self._log_init()(DEFAULT_LEVEL, None, 0, 0)
+        self._log_init()(QUIET_LEVEL, None, 0, 0)
 
-    def _dispatch(self, lines: list[bytes]) -> list[LogRecordLine]:
+    def quiet_by_default(self) -> None:
+        """Errors only on standard error, once, unless a capture already owns the logger."""
+        if self.quieted:
+            return
+        with self.lock:
+            if not self.quieted:
+                if not self.capturing:
+                    self._point_at_stderr()
+                self.quieted = True
+
+    def _dispatch(self, lines: list[bytes], label: Optional[str]) -> list[LogRecordLine]:
         parsed = [LogRecordLine(line.decode("utf-8", "replace")) for line in lines if line]
         for record in parsed:
             if self.capturing:
-                logger.log(_TO_LOGGING.get(record.level, logging.ERROR), "%s", record.message,
+                message = record.message if label is None else f"{label}: {record.message}"
+                logger.log(_TO_LOGGING.get(record.level, logging.ERROR), "%s", message,
                            extra={"sonara_level": record.level, "sonara_file": record.file,
-                                  "sonara_line": record.line})
-            elif sys.stderr is not None:  # passed on to where the library would have written it
+                                  "sonara_line": record.line, "sonara_path": label})
+            elif record.level >= QUIET_LEVEL and sys.stderr is not None:
+                # passed on to where the logger would have written it
                 sys.stderr.write(record.text + "\n")
         return parsed
 
-    def drain(self) -> list[LogRecordLine]:
-        """Hands on every line written since the last drain."""
+    def drain(self, label: Optional[str] = None) -> list[LogRecordLine]:
+        """Hands on every line written since the last drain; ``label`` is the path of the file
+        they are about, when known."""
         with self.lock:
             if self.sink is None:
                 return []
@@ -171,10 +190,11 @@ class _Logs:
                 self._point_at_sink()
                 lines += old.read_lines()
                 old.close()
-            return self._dispatch(lines)
+            return self._dispatch(lines, label)
 
     def around_creation(self, create: Callable[[], int]) -> tuple[int, list[LogRecordLine]]:
         """Runs ``create`` with the logger on the sink; its code and the lines written meanwhile."""
+        self.quiet_by_default()
         with self.lock:
             self.drain()
             if not self.capturing:
@@ -207,6 +227,7 @@ class _Logs:
             else:
                 self.level = DEFAULT_LEVEL
                 self._point_at_stderr()
+                self.quieted = True
             self.drain()  # still capturing: every line up to the switch goes to logging
             self.levels = remaining
 
@@ -215,6 +236,7 @@ class _Logs:
         # inherited FILE* is left alone (the parent still reads that file).
         self.lock = threading.RLock()
         self.sink = None
+        self.quieted = False
         if self.levels:
             self.levels = []
             self.level = DEFAULT_LEVEL
@@ -240,8 +262,10 @@ def _library_level(level: int) -> int:
 class capture_logs:
     """Sends the library's log lines to the Python logger ``sonara`` while active.
 
-    Capturing starts when this is called and stops at the end of its ``with`` block or at
-    :meth:`stop`. ``level`` is a ``logging`` level: the library is asked for the lines that reach
+    Without a capture the package lets only the library's errors through, to standard error
+    (as ``sonara check`` does). Capturing starts when this is called and stops at the end of
+    its ``with`` block or at :meth:`stop`. A line about a file the package knows begins with
+    its path (``"<path>: <message>"``; ``sonara_path`` on the record, None otherwise). ``level`` is a ``logging`` level: the library is asked for the lines that reach
     it (``logging.DEBUG`` includes the library's progress detail, ``logging.WARNING`` only
     rejected content and failed values, and errors). Captures nest; the most detailed level of
     those active applies. Library levels map to DEBUG (1), INFO (2, 3), WARNING (4), ERROR (5);

@@ -1,167 +1,126 @@
-"""Checking many files at once: one session per worker thread, results in sorted path order."""
+"""Checking many files at once: the archive engine walks, checks and orders; this module hands
+its records on as ``(path, Result)`` pairs."""
 
 from __future__ import annotations
 
 import os
-import stat
-import threading
 from types import TracebackType
 from typing import Iterable, Iterator, Optional, Union
 
-from ._convert import DecodeError
+from . import _vocabulary as vocabulary
+from ._archive import (DEFAULT_MAX_CLIPPED, DEFAULT_MAX_SIZE, JSONL, Archive, PathArgument,
+                       Record, check_options, merge_exit_statuses)
+from ._logs import logs
 from ._result import Result
-from ._session import PathLike, Session
+from ._session import ConfigurationError
 
-PathsArgument = Union[PathLike, Iterable[PathLike]]
-
+PathsArgument = Union[PathArgument, Iterable[PathArgument]]
 
 # What a walk with decode=True looks at, as `sonara check --decode` does.
-DECODE_EXTENSIONS: tuple[str, ...] = (".wav", ".flac", ".ogg", ".oga", ".opus", ".mp3")
+DECODE_EXTENSIONS: tuple[str, ...] = tuple(vocabulary.DECODE_EXTENSIONS)
 
 
-def _is_wav(name: str) -> bool:
-    return name.lower().endswith(".wav")
-
-
-def _is_decodable(name: str) -> bool:
-    return name.lower().endswith(DECODE_EXTENSIONS)
-
-
-def find_files(paths: PathsArgument, recursive: bool = True, decode: bool = False) -> list[str]:
-    """The files that ``scan`` checks, sorted by their bytes and each once.
-
-    A path that names a file is taken whatever its name; a directory gives the files in it
-    whose names end in ``.wav`` (with ``decode`` also ``.flac``, ``.ogg``, ``.oga``, ``.opus``,
-    ``.mp3``; any letter case), and with ``recursive`` those of its
-    subdirectories. Links to files are followed, links to directories are not (so a walk can't
-    loop). A path that doesn't exist is kept, so that its check reports it. Found entries that
-    are not regular files (FIFOs, sockets, devices) are left out.
-    """
+def _given(paths: PathsArgument) -> list[PathArgument]:
     if isinstance(paths, (str, bytes, os.PathLike)):
-        paths = [paths]
-    wanted = _is_decodable if decode else _is_wav
-    found: set[str] = set()
-    for given in paths:
-        root = os.fspath(given)
-        if isinstance(root, bytes):
-            root = os.fsdecode(root)
-        if not os.path.isdir(root):
-            found.add(root)
-            continue
-        for folder, folders, names in os.walk(root, followlinks=False):
-            for name in names:
-                if not wanted(name):
-                    continue
-                path = os.path.join(folder, name)
-                try:
-                    regular = stat.S_ISREG(os.stat(path).st_mode)
-                except OSError:
-                    regular = True  # unreadable or a dangling link: its check reports why
-                if regular:
-                    found.add(path)
-            if not recursive:
-                folders.clear()
-    return sorted(found, key=os.fsencode)
+        return [paths]
+    return list(paths)
 
 
-class _Work:
-    """What the workers share with the iterator: the files, the results waiting to be taken,
-    and how far the workers may run ahead. The workers hold this, not the iterator, so an
-    iterator that is dropped unfinished is collected and stops them."""
+def open_archive(paths: PathsArgument, config: Optional[PathArgument] = None, *,
+                 config_text: Optional[str] = None, jobs: Optional[int] = None,
+                 all: bool = False, recursive: bool = True, decode: bool = False,
+                 strict: bool = False, max_size: int = DEFAULT_MAX_SIZE,
+                 files0: Optional[PathArgument] = None, segments: bool = False,
+                 max_clipped: float = DEFAULT_MAX_CLIPPED, format: int = JSONL) -> Archive:
+    """An engine handle over ``paths`` (and the NUL-separated list ``files0``), not started."""
+    check_options(jobs, max_size, max_clipped)
+    given = _given(paths)  # before the engine starts: an iterator may raise
+    archive = Archive(configuration=config, configuration_text=config_text, format=format,
+                      jobs=jobs or 0, all=all, strict=strict, decode=decode, segments=segments,
+                      recurse=recursive, max_size=max_size, max_clipped=max_clipped)
+    try:
+        for path in given:
+            archive.add_path(path)
+        if files0 is not None:
+            archive.add_list(files0, nul_separated=True)
+    except BaseException:
+        archive.close()
+        raise
+    return archive
 
-    def __init__(self, files: list[str], workers: int) -> None:
-        self.files = files
-        self.results: dict[int, Result] = {}
-        self.next_claim = 0  # next file a worker takes
-        self.next_yield = 0  # next file the caller gets
-        self.window = 4 * workers  # results kept at most, ahead of the caller
-        self.stopped = False
-        self.failure: Optional[BaseException] = None
-        self.condition = threading.Condition()
 
-    def claim(self) -> Optional[int]:
-        with self.condition:
-            while not self.stopped and self.next_claim < len(self.files) and \
-                    self.next_claim >= self.next_yield + self.window:
-                self.condition.wait()
-            if self.stopped or self.next_claim >= len(self.files):
-                return None
-            index = self.next_claim
-            self.next_claim += 1
-            return index
+def _default_configuration() -> Optional[str]:
+    from ._library import LibraryNotFoundError, library_path
 
-    def run(self, session: Session, all: bool, decode: bool) -> None:
-        check = session.check_all if all else session.check
-        try:
-            while (index := self.claim()) is not None:
-                path = self.files[index]
-                try:
-                    result = check(path, decode=decode)
-                except OSError as error:
-                    result = Result.unreadable(path, error.strerror or str(error))
-                except DecodeError as error:
-                    result = Result.unreadable(path, str(error))
-                with self.condition:
-                    self.results[index] = result
-                    self.condition.notify_all()
-        except BaseException as error:  # handed to the caller's thread
-            with self.condition:
-                self.failure = self.failure or error
-                self.stopped = True
-                self.condition.notify_all()
+    try:
+        beside = os.path.join(os.path.dirname(library_path()), "cv_configuration.json")
+    except LibraryNotFoundError:
+        return None
+    return beside if os.path.isfile(beside) else None
 
-    def stop(self) -> None:
-        with self.condition:
-            self.stopped = True
-            self.results.clear()
-            self.condition.notify_all()
+
+def find_files(paths: PathsArgument, recursive: bool = True, decode: bool = False, *,
+               config: Optional[PathArgument] = None,
+               files0: Optional[PathArgument] = None) -> list[str]:
+    """The files that ``scan`` checks, sorted by their bytes and each once, as the engine
+    collects them: a path that names a file is taken whatever its name, a folder gives the
+    files in it with the extensions of a walk (``.wav``, with ``decode`` also those of
+    :data:`DECODE_EXTENSIONS`; any letter case), recursively unless ``recursive`` is false,
+    links to files followed and links to folders not; a list file (``.txt .lst .list``) gives
+    the paths it names. Every path named or found is listed, FIFOs, dangling links and files
+    that don't exist too: ``scan`` gives each a record with its error. A path that is not
+    UTF-8 comes back with its bytes as surrogate escapes (``os.fsencode`` restores them).
+
+    The engine makes a session as it starts, so it needs a configuration: ``config``, or the
+    ``cv_configuration.json`` beside the loaded libsonara."""
+    if config is None:
+        config = _default_configuration()
+        if config is None:
+            raise ConfigurationError(None, [], None, reason="find_files needs a configuration "
+                                     "(none beside the loaded libsonara): give config=")
+    with open_archive(paths, config, recursive=recursive, decode=decode, files0=files0) as archive:
+        return [os.fsdecode(path) for path, _ in archive.items()]
+
+
+def result_of(record: Record) -> tuple[str, Result]:
+    """The ``(path, Result)`` of a JSON Lines record handed out by the engine."""
+    return os.fsdecode(record.path), Result.from_json(record.text)
 
 
 class _Scan:
-    """The iterator ``scan`` returns: workers check files ahead, results come out in order."""
+    """The iterator ``scan`` returns: the engine checks ahead on its workers, records come out
+    in path order; closing it stops them."""
 
-    def __init__(self, files: list[str], sessions: list[Session], all: bool, decode: bool) -> None:
-        self._work = _Work(files, len(sessions))
-        self._sessions = sessions
-        self._closed = False
-        self._threads = [threading.Thread(target=self._work.run, args=(session, all, decode), daemon=True,
-                                          name=f"sonara-scan-{number}")
-                         for number, session in enumerate(sessions)]
-        for thread in self._threads:
-            thread.start()
+    def __init__(self, archive: Archive) -> None:
+        self._archive = archive
+        self.exit_status: Optional[int] = None
 
     def __iter__(self) -> "_Scan":
         return self
 
+    def _next_record(self) -> Optional[Record]:
+        return self._archive.next()
+
+    def _final_status(self) -> int:
+        return self._archive.exit_status()
+
     def __next__(self) -> tuple[str, Result]:
-        work = self._work
-        with work.condition:
-            while not self._closed:
-                if work.next_yield in work.results:
-                    index = work.next_yield
-                    result = work.results.pop(index)
-                    work.next_yield += 1
-                    work.condition.notify_all()
-                    return work.files[index], result
-                if work.stopped or work.next_yield >= len(work.files):
-                    break
-                work.condition.wait()
-        failure = work.failure
-        self.close()
-        if failure is not None:
-            raise failure
-        raise StopIteration
+        record = None if self._archive.closed else self._next_record()
+        if record is None:
+            if self.exit_status is None and not self._archive.closed:
+                self.exit_status = self._final_status()
+            self.close()
+            raise StopIteration
+        return result_of(record)
 
     def close(self) -> None:
-        """Stops the workers and destroys their sessions; later ``next`` calls end at once."""
-        if self._closed:
-            return
-        self._closed = True
-        self._work.stop()
-        for thread in self._threads:
-            thread.join()
-        for session in self._sessions:
-            session.close()
+        """Stops the engine's workers and destroys their sessions; later ``next`` calls end
+        at once."""
+        self._archive.close()
+
+    @property
+    def closed(self) -> bool:
+        return self._archive.closed
 
     def __enter__(self) -> "_Scan":
         return self
@@ -177,38 +136,72 @@ class _Scan:
             pass
 
 
-def _default_jobs() -> int:
-    try:
-        return len(os.sched_getaffinity(0))
-    except (AttributeError, OSError):
-        return os.cpu_count() or 1
+class _LabelledScan(_Scan):
+    """A scan while :func:`capture_logs` is active: the library's logger is one per process
+    and its lines carry no file, so each file is checked by an engine run of its own, one
+    after the other, and every line written meanwhile is labelled with that file's path. The
+    records are the same; the run is slower by a session per file."""
+
+    def __init__(self, archive: Archive, settings: dict[str, object]) -> None:
+        super().__init__(archive)
+        self._items = iter(archive.items())
+        self._settings = settings
+        self._statuses: list[int] = []
+
+    def _final_status(self) -> int:
+        return merge_exit_statuses(self._statuses)
+
+    def _next_record(self) -> Optional[Record]:
+        item = next(self._items, None)
+        if item is None:
+            return None
+        path, error = item
+        label = os.fsdecode(path)
+        logs.drain()
+        with Archive(jobs=1, **self._settings) as single:  # type: ignore[arg-type]
+            logs.drain()  # the session's creation: no file of its own
+            single.add_item(path, error)
+            record = single.next()
+            self._statuses.append(single.exit_status())
+        logs.drain(label)
+        return record
 
 
-def scan(paths: PathsArgument, config: PathLike, jobs: Optional[int] = None, all: bool = False,
-         recursive: bool = True, decode: bool = False) -> Iterator[tuple[str, Result]]:
-    """Checks every file that ``paths`` name (see :func:`find_files`) and yields
-    ``(path, Result)`` in sorted path order.
+def scan(paths: PathsArgument, config: PathArgument, jobs: Optional[int] = None,
+         all: bool = False, recursive: bool = True, decode: bool = False, strict: bool = False,
+         max_size: int = DEFAULT_MAX_SIZE, files0: Optional[PathArgument] = None,
+         segments: bool = False,
+         max_clipped: float = DEFAULT_MAX_CLIPPED) -> Iterator[tuple[str, Result]]:
+    """Checks every file that ``paths`` name (see :func:`find_files`) with the archive engine
+    and yields ``(path, Result)`` in sorted path order, one for every path named or found.
 
-    ``config`` is a configuration file or directory; ``jobs`` worker threads (default: the
-    processors this process may run on) each check with a session of their own, and since every
-    library call releases the GIL they run at once. ``all`` uses ``check_all`` instead of
-    ``check``. ``decode`` checks with ``decode=True`` (see :meth:`Session.check`) and walks
-    folders for the extensions of :data:`DECODE_EXTENSIONS`. A file that can't be read (or
-    decoded) gives a :class:`Result` with ``error`` set. The
-    configuration is read, and a refused one raises :class:`ConfigurationError`, before this
-    returns. The iterator stops its workers and destroys its sessions when exhausted, on
-    ``close()`` or at the end of a ``with`` block.
+    ``config`` is a configuration file or folder; ``jobs`` worker threads (default: the
+    online processors; capped at the number of files) each check with a session of their own.
+    ``all`` uses ``v_check_all``. ``strict`` adds the strict verdict (``Result.strict``),
+    failing a channel with more than ``max_clipped`` of its samples clipped. ``decode``
+    converts what is not integer PCM WAV and walks folders for :data:`DECODE_EXTENSIONS`.
+    ``max_size`` (bytes, default 4 GiB): a larger file is a record with an error, never read.
+    ``files0``: a file of NUL-separated paths ("-": standard input), as ``find -print0``
+    writes. ``segments``: the evidence carries each channel's speech segments.
+
+    A file that can't be checked (unreadable, too large, not a regular file, undecodable) gives
+    a :class:`Result` with ``error`` set. The configuration is read, and a refused one raises
+    :class:`ConfigurationError`, before this returns; a refused list file raises
+    :class:`UsageError`. The iterator stops the engine when exhausted, on ``close()``, at the
+    end of a ``with`` block, or when it is dropped unfinished. Once exhausted, its
+    ``exit_status`` is ``sonara check``'s for the same run: 0 every file passed, 1 some file
+    failed, 3 some file could not be checked or none was found (None before the end).
     """
-    files = find_files(paths, recursive, decode)
-    count = max(1, min(jobs if jobs is not None else _default_jobs(), len(files) or 1))
-    if jobs is not None and jobs < 1:
-        raise ValueError("jobs must be at least 1")
-    sessions: list[Session] = []
-    try:
-        for _ in range(count):
-            sessions.append(Session(config))
-    except BaseException:
-        for session in sessions:
-            session.close()
-        raise
-    return _Scan(files, sessions, all, decode)
+    archive = open_archive(paths, config, jobs=jobs, all=all, recursive=recursive,
+                           decode=decode, strict=strict, max_size=max_size, files0=files0,
+                           segments=segments, max_clipped=max_clipped)
+    if logs.capturing:
+        settings = dict(configuration=config, all=all, strict=strict, decode=decode,
+                        segments=segments, recurse=recursive, max_size=max_size,
+                        max_clipped=max_clipped)
+        try:
+            return _LabelledScan(archive, settings)
+        except BaseException:
+            archive.close()
+            raise
+    return _Scan(archive)

@@ -15,40 +15,40 @@ from typing import BinaryIO, Callable, Optional, Union
 from ._convert import DEFAULT_MAX_DECODED_SIZE, Conversion
 from ._library import Library, SessionRecord, SessionValue, SonaraError, library
 from ._logs import LogRecordLine, logs
+from . import _vocabulary as vocabulary
 from ._result import SLOT_UNITS, Result, Slot, SlotState, State
 
 PathLike = Union[str, "os.PathLike[str]"]
 Source = Union[bytes, bytearray, memoryview, PathLike, BinaryIO]
 
-PROPERTY_NAMES: tuple[str, ...] = ("signal_noise", "duration", "voice_duration", "sample_rate",
-                                   "channels", "length", "depth", "telephony_border",
-                                   "overload_border")
+# The checks' property names, in the library's chain order of their slots.
+PROPERTY_NAMES: tuple[str, ...] = tuple(vocabulary.SLOT_PROPERTIES.values())
 
-_RETURN_CODES = {
-    1: "configuration pointer null",
-    2: "configuration empty",
-    6: "configuration not read",
-    7: "record pointer null",
-    8: "record damaged",
-}
+_RETURN_CODES = vocabulary.SESSION_RETURN_CODES
 
 
 class ConfigurationError(SonaraError):
-    """The library refused a configuration.
+    """The library (or the archive engine, for it) refused a configuration.
 
     ``code`` is the return code of the creation (1 null, 2 empty, 6 not read), ``log`` the
     library's log lines written while the session was being created (their ``text`` as the
-    library wrote it, ``level``, ``message``), and ``source`` the path, or None for text.
+    library wrote it, ``level``, ``message``), and ``source`` the path, or None for text. A
+    refusal reported by the archive engine (:func:`sonara.scan`) carries the engine's reason
+    as its message, ``code`` None and no log lines.
     """
 
-    def __init__(self, code: int, log: list[LogRecordLine], source: Optional[str]) -> None:
+    def __init__(self, code: Optional[int], log: list[LogRecordLine], source: Optional[str],
+                 reason: Optional[str] = None) -> None:
         self.code = code
         self.log = log
         self.source = source
+        if reason is not None:
+            super().__init__(reason)
+            return
         what = f"configuration {source}" if source is not None else "configuration text"
-        reason = _RETURN_CODES.get(code, "unknown code")
+        text = _RETURN_CODES.get(code, "unknown code") if code is not None else "unknown code"
         details = [line.message for line in log if line.level >= 4]
-        message = f"{what} refused (code {code}: {reason})"
+        message = f"{what} refused (code {code}: {text})"
         if details:
             message += ": " + "; ".join(details)
         super().__init__(message)
@@ -263,7 +263,7 @@ class Session:
             finally:
                 if conversion is not None:
                     conversion.close()
-        logs.drain()
+        logs.drain(path)
         return Result(state=state, passed=passed, slots=MappingProxyType(slots),
                       config_version=self._version, config_hash=self._hash, path=path,
                       source_format=source_format, converted=converted)
@@ -280,8 +280,10 @@ class Session:
             channels: Optional[tuple[float, ...]] = None
             if value.text is not None and name == "signal_noise":
                 channels = _channel_values(value.text)
-            slots[name] = Slot(name=name, value=value.value, enabled=bool(value.enable),
-                               state=SlotState(value.state), unit=SLOT_UNITS.get(name),
+            state = SlotState(value.state)
+            # What the check did not reach was not measured: the library's leftover is no value.
+            slots[name] = Slot(name=name, value=None if state == SlotState.NOT_EVALUATED else value.value,
+                               enabled=bool(value.enable), state=state, unit=SLOT_UNITS.get(name),
                                channels=channels)
             node = value.next
         return slots

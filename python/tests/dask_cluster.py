@@ -109,3 +109,20 @@ class LoopbackCluster:
         for child in alive:
             child.kill()
         psutil.wait_procs(alive, timeout=STOP_TIMEOUT)
+
+
+def source_env(source: Path) -> dict[str, str]:
+    """This process's environment with the source tree's package first on the path, for the
+    cluster's processes and the commands run against it."""
+    import os
+
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(source / "python"), env.get("PYTHONPATH")]))
+    return env
+
+
+def wait_for_workers(cluster: LoopbackCluster, count: int) -> None:
+    import distributed
+
+    with distributed.Client(cluster.address, timeout=30) as client:
+        client.wait_for_workers(count, timeout=START_TIMEOUT)

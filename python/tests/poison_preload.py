@@ -8,14 +8,14 @@ from typing import Any
 
 import sonara.distributed
 
-_real = sonara.distributed._check_paths
+_real = sonara.distributed._check_items
 
 
-def _dying(paths: list[str], *args: Any) -> list[dict[str, Any]]:
-    if any("poison" in os.path.basename(path) for path in paths):
+def _dying(items: list[tuple[bytes, Any]], *args: Any) -> tuple[str, int]:
+    if any(b"poison" in os.path.basename(path) for path, _ in items):
         os._exit(70)
-    return _real(paths, *args)
+    return _real(items, *args)
 
 
 def dask_setup(worker: Any) -> None:
-    sonara.distributed._check_paths = _dying
+    sonara.distributed._check_items = _dying

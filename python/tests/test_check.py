@@ -1,10 +1,9 @@
 """Checks through the package against the C interface's own answers, the forms a source can
-take, and the JSON Lines object of the results schema."""
+take, and the records the archive engine writes for the same files."""
 
 from __future__ import annotations
 
 import io
-import json
 import math
 from pathlib import Path
 
@@ -26,7 +25,10 @@ def assert_matches_reference(result: sonara.Result, reference) -> None:
         slot = result.slots[name]
         assert slot.enabled == enable, name
         assert int(slot.state) == slot_state, name
-        assert same_value(slot.value, value), (name, slot.value, value)
+        if slot_state == sonara.SlotState.NOT_EVALUATED:
+            assert slot.value is None, name  # the library's leftover there was never measured
+        else:
+            assert same_value(slot.value, value), (name, slot.value, value)
         if text is None or name != "signal_noise":
             assert slot.channels is None
         else:
@@ -85,7 +87,9 @@ def test_every_form_of_source_gives_the_same_result(tmp_path: Path) -> None:
         assert session.check(path).path == str(path)
         assert session.check(data).path is None
         named = session.check(data, path="archive.tar/member.wav")
-        assert named.path == named.to_dict()["path"] == "archive.tar/member.wav"
+        assert named.path == "archive.tar/member.wav"
+        with pytest.raises(ValueError, match="not a record of the archive engine"):
+            named.to_dict()  # the engine writes records; a check of content has none
         assert session.check_all(path, path=Path("other.wav")).path == "other.wav"
         with pytest.raises(TypeError, match="binary mode"):
             with path.open("r", encoding="latin-1") as text_file:
@@ -100,65 +104,80 @@ def test_empty_content_reports_no_slots_of_the_previous_file() -> None:
         for empty in (b"", bytearray(), memoryview(b"")):
             result = session.check(empty)
             assert result.state == sonara.State.STATE_CONTENT_FAILED and not result.passed
-            assert dict(result.slots) == {} and result.to_dict()["slots"] == []
+            assert dict(result.slots) == {}
 
 
-def test_to_dict_is_the_json_lines_object(fixture_dir: Path) -> None:
+def test_scan_records_are_the_engines_json_lines_and_agree_with_session_check(fixture_dir: Path) -> None:
+    noisy_path = Path(SAMPLES[0]).parent / "noisy_right_channel_8000_stereo.wav"
+    depth_path = Path(SAMPLES[0]).parent / "depth_8bit_8000_mono.wav"
+    silent_path = fixture_dir / "silent_stereo.wav"
+    records = {path: result for path, result in
+               sonara.scan([noisy_path, depth_path, silent_path], CONFIG, jobs=1)}
+    noisy, cut, silent = (records[str(path)] for path in (noisy_path, depth_path, silent_path))
     with sonara.Session(CONFIG) as session:
-        noisy = session.check(Path(SAMPLES[0]).parent / "noisy_right_channel_8000_stereo.wav")
-        silent = session.check(fixture_dir / "silent_stereo.wav")
+        version, digest = session.version, session.hash
+        for path, result in records.items():
+            alone = session.check(path)
+            assert (alone.state, alone.passed, alone.slots) == (result.state, result.passed, result.slots)
         session.enable("overload_border", False)
         session.enable("depth", False)
         switched = session.check(fixture_dir / "voice_8000_mono.wav")
-        version, digest = session.version, session.hash
 
     record = noisy.to_dict()
-    assert list(record) == ["schema", "path", "result", "state", "state_name", "config_version",
-                            "config_hash", "slots"]
-    assert record["schema"] == 1 and record["state"] == 106 and record["result"] is False
+    assert list(record)[:8] == ["schema", "path", "result", "state", "state_name", "config_version",
+                                "config_hash", "slots"]
+    assert record["schema"] == sonara.SCHEMA == 2 and record["state"] == 106 and record["result"] is False
     assert record["state_name"] == "STATE_SIGNAL_NOISE_FAILED"
     assert (record["config_version"], record["config_hash"]) == (version, digest) == ("2026.12", digest)
     assert len(digest) == 64 and int(digest, 16) >= 0
     assert [slot["name"] for slot in record["slots"]] == list(sonara.SLOT_NAMES)
     units = {slot["name"]: slot["unit"] for slot in record["slots"]}
-    assert units == {"length": "KiB", "sample_rate": "Hz", "voice_duration": "s", "overload": None,
-                     "telephony_border": "dB", "channels": "channels", "depth": "bits",
-                     "duration": "s", "signal_noise": "dB"}
+    assert units == dict(sonara.SLOT_UNITS) == {
+        "length": "KiB", "sample_rate": "Hz", "voice_duration": "s", "overload": None,
+        "telephony_border": "dB", "channels": "channels", "depth": "bits", "duration": "s",
+        "signal_noise": "dB"}
     noise = record["slots"][-1]
-    assert list(noise) == ["name", "enabled", "state", "value", "unit", "channels"]
     assert noise["state"] == "failed" and len(noise["channels"]) == 2
-    # The per-channel values come from the library's text, six decimals.
     assert noise["value"] == pytest.approx(min(noise["channels"]), abs=1e-6) and noise["channels"][1] < 15
-    assert all("channels" not in slot for slot in record["slots"][:-1])
-    assert json.loads(json.dumps(record, allow_nan=False)) == record
+    assert noisy.slots["signal_noise"].channels == tuple(noise["channels"])
+    assert noisy.record is not None and noisy.to_dict() == dict(noisy.record)
 
-    # A silent recording's signal-to-noise is not a number: null with its special text.
+    # A silent recording's signal-to-noise is not a number: null with its special text, NaN here.
     silent_noise = silent.to_dict()["slots"][-1]
     assert silent_noise["value"] is None and silent_noise["special"] == "nan"
     assert silent_noise["channels"] == [None, None]
-    json.dumps(silent.to_dict(), allow_nan=False)
+    assert math.isnan(silent.slots["signal_noise"].value)
 
-    # Slots the check never reached, and a switched-off check.
-    depth_failed = sonara.Session(CONFIG)
-    with depth_failed:
-        cut = depth_failed.check(Path(SAMPLES[0]).parent / "depth_8bit_8000_mono.wav").to_dict()
-    states = {slot["name"]: slot["state"] for slot in cut["slots"]}
-    assert states["depth"] == "failed" and states["signal_noise"] == "not evaluated"
+    # Slots the check never reached are null in the record and None here, never 0.
+    states = {slot["name"]: (slot["state"], slot["value"]) for slot in cut.to_dict()["slots"]}
+    assert states["depth"][0] == "failed" and states["signal_noise"] == ("not evaluated", None)
+    assert cut.slots["signal_noise"].value is None and cut.slots["depth"].value == 8
     # A switched-off header check still records its value and passes; the overload measurement
-    # is skipped altogether.
+    # is skipped altogether, so it has no value.
     depth, overload = switched.slots["depth"], switched.slots["overload"]
     assert (depth.enabled, depth.state, depth.value) == (False, sonara.SlotState.PASSED, 16.0)
-    assert (overload.enabled, overload.state) == (False, sonara.SlotState.NOT_EVALUATED)
+    assert (overload.enabled, overload.state, overload.value) == (False, sonara.SlotState.NOT_EVALUATED, None)
 
 
-def test_paths_that_are_not_utf8_are_written_with_replacement_characters(tmp_path: Path) -> None:
-    raw = tmp_path.as_posix().encode() + b"/caf\xe9.wav"
-    with open(raw, "wb") as file:
-        file.write(SAMPLES[0].read_bytes())
-    with sonara.Session(CONFIG) as session:
-        result = session.check(raw.decode("utf-8", "surrogateescape"))
-    assert result.to_dict()["path"].endswith("caf\ufffd.wav")
-    json.dumps(result.to_dict()).encode("utf-8")
+def test_results_of_schema_1_files_are_still_read() -> None:
+    old = {"schema": 1, "path": "old.wav", "result": False, "state": 108,
+           "state_name": "STATE_SAMPLE_RATE_FAILED", "config_version": "1", "config_hash": "ab",
+           "slots": [{"name": "length", "enabled": True, "state": "passed", "value": 3.5, "unit": "KiB"},
+                     {"name": "sample_rate", "enabled": True, "state": "failed", "value": 7000.0, "unit": "Hz"},
+                     {"name": "signal_noise", "enabled": True, "state": "not evaluated", "value": 0.0,
+                      "unit": "dB"},
+                     {"name": "overload", "enabled": True, "state": "passed", "value": None, "unit": None}]}
+    result = sonara.Result.from_dict(old)
+    assert result.state == sonara.State.STATE_SAMPLE_RATE_FAILED and not result.passed and not result.result
+    assert result.slots["sample_rate"].value == 7000.0
+    assert result.slots["signal_noise"].value is None  # schema 1's leftover 0.0 is no measurement
+    assert math.isnan(result.slots["overload"].value)  # schema 1's null: a value that was not finite
+    assert result.strict is None and result.details is None
+    error = sonara.Result.from_dict({"schema": 1, "path": "gone.wav", "error": "No such file or directory"})
+    assert error.error == "No such file or directory" and error.state is None and not error.passed
+    for schema in (0, 3, None):
+        with pytest.raises(ValueError, match="schema"):
+            sonara.Result.from_dict({"schema": schema, "path": "x", "error": "y"})
 
 
 def test_switches_and_the_sound_name_reach_the_library() -> None:
