@@ -38,6 +38,9 @@ const SymbolRow kSymbols[] = {
     {"v_dbg_set_property", Expect::c_export},
     {"v_check", Expect::c_export},
     {"v_check_all", Expect::c_export},
+    {"v_check_reader", Expect::c_export},
+    {"v_check_fd", Expect::c_export},
+    {"v_read_format", Expect::c_export},
     // Internal functions and methods, visible under their mangled names.
     {"check_valid_session(Session*)", Expect::internal},
     {"voice_session_init(Session*, char const*, bool)", Expect::internal},
@@ -77,6 +80,8 @@ const SymbolRow kSymbols[] = {
     {"get_overloading_value(Unpack const*)", Expect::internal},
     {"get_telephony_border(Head const*, Unpack const*)", Expect::internal},
     {"read_head(unsigned char const*, unsigned long, Head*)", Expect::internal},
+    {"read_head_from(HeadBytes&, unsigned long, Head*, unsigned long*)", Expect::internal},
+    {"read_head_quietly(unsigned char const*, unsigned long, Head*, unsigned long*)", Expect::internal},
     {"copy_head(Head*, Head const*)", Expect::internal},
     {"read_unpack(Head const*, Unpack*)", Expect::internal},
     {"free_unpack(Unpack*)", Expect::internal},
@@ -85,6 +90,8 @@ const SymbolRow kSymbols[] = {
     {"resample_payload", Expect::absent},
     {"resampled_length", Expect::absent},
     {"get_root_mean_square", Expect::absent},
+    // The reader-based check's file and descriptor reader stay local to their unit.
+    {"read_descriptor", Expect::absent},
     // The configuration callbacks stay local to their unit.
     {"read_number", Expect::absent},
     {"read_range", Expect::absent},
