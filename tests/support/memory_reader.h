@@ -30,7 +30,7 @@ public:
     SonaraReader *get() { return &reader_; }
     // Answers 0 from this offset on.
     void end_after(uint64_t offset) { ends_after_ = offset; }
-    // Answers -1 with errno from this offset on.
+    // Answers -1 with errno from this offset on (a read that starts before it stops there).
     void fail_after(uint64_t offset, int error) {
         fails_after_ = offset;
         error_ = error;
@@ -47,7 +47,7 @@ private:
             errno = self.error_;
             return -1;
         }
-        const uint64_t end = std::min<uint64_t>(self.bytes_.size(), self.ends_after_);
+        const uint64_t end = std::min<uint64_t>({self.bytes_.size(), self.ends_after_, self.fails_after_});
         if (offset >= end) return 0;
         const size_t count = static_cast<size_t>(std::min<uint64_t>({size, self.most_, end - offset}));
         std::memcpy(buffer, self.bytes_.data() + offset, count);
