@@ -269,7 +269,7 @@ TEST(BlockFedResampler, AtTheDetectorRateIsTheIdentity) {
         ASSERT_NE(all.channels, nullptr) << label;
         ASSERT_EQ(all.frames, frames) << label;
         for (size_t c = 0; c < 2; ++c) {
-            EXPECT_EQ(std::memcmp(all.channels[c], input[c].data(), frames * sizeof(double)), 0)
+            EXPECT_TRUE(frames == 0 || std::memcmp(all.channels[c], input[c].data(), frames * sizeof(double)) == 0)
                 << label << ", channel " << c;
         }
         free_resampled(&all, 2);

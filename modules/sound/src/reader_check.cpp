@@ -25,9 +25,10 @@ namespace {
 // refill up to the cap, so a walk over many small chunks costs few reads.
 constexpr uint64_t head_first_block = 4096;
 constexpr uint64_t head_block_cap = 64 * 1024;
-// The payload window: at least 16 frames of the widest frame a header can declare (65,535 bytes),
-// and one resampler block of 16-bit stereo (256 KiB) several times over.
-constexpr uint64_t payload_window = 1024 * 1024;
+// The payload window: at least 4 frames of the widest frame a header can declare (65,535 bytes),
+// and one resampler block of 16-bit stereo (64 Ki frames of 4 bytes) in one read. Small enough to
+// stay in the cache between the read and the decoding.
+constexpr uint64_t payload_window = 256 * 1024;
 
 // A file served by a SonaraReader: the header walk's bytes and the payload's samples. A read
 // that fails or comes short sets the reader's error; from then on every field is refused and
