@@ -5,9 +5,13 @@
 // floor is measured with both run in turn in every iteration, so load on the machine falls on
 // both alike. The peak heap of one check is counted against the size of the decoded samples.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -243,6 +247,100 @@ void BM_Resample(benchmark::State &state) {
     free_unpack(&unpack);
 }
 
+// A recording written to a file under /tmp once per shape (and removed at exit), read back from
+// the page cache by both paths below.
+const std::string &recording_file(uint32_t rate, uint16_t channels, int seconds) {
+    struct Written {
+        std::string path;
+        ~Written() {
+            if (!path.empty()) unlink(path.c_str());
+        }
+    };
+    static std::map<std::tuple<uint32_t, uint16_t, int>, Written> written;
+    const auto key = std::make_tuple(rate, channels, seconds);
+    auto found = written.find(key);
+    if (found == written.end()) {
+        const Recording &r = recording(rate, channels, seconds);
+        char path[] = "/tmp/check_bench_XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd < 0 || write(fd, r.wav.data(), r.wav.size()) != static_cast<ssize_t>(r.wav.size())) std::abort();
+        close(fd);
+        // Made in place: a temporary would remove the file as it goes.
+        found = written.try_emplace(key).first;
+        found->second.path = path;
+    }
+    return found->second.path;
+}
+
+double thread_cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Today's path of a program that checks a file: read it whole into a buffer, then v_check.
+bool read_whole_then_check(::Session *session, const std::string &path, bool all) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) std::abort();
+    std::vector<unsigned char> content(static_cast<size_t>(status.st_size));
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t got = read(fd, content.data() + done, content.size() - done);
+        if (got <= 0) std::abort();
+        done += static_cast<size_t>(got);
+    }
+    close(fd);
+    return all ? v_check_all(session, content.data(), content.size())
+               : v_check(session, content.data(), content.size());
+}
+
+bool check_descriptor(::Session *session, const std::string &path, bool all) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) std::abort();
+    int error = 0;
+    const bool passed = v_check_fd(session, fd, all, &error);
+    close(fd);
+    return passed && error == 0;
+}
+
+// v_check_fd on a file against reading it whole and calling v_check (or both _all), the two run
+// in turn in every iteration so load falls on both alike; timed is the descriptor's path.
+template <bool all>
+void BM_CheckFile(benchmark::State &state) {
+    const Recording &r = recording(state.range(0), state.range(1), state.range(2));
+    const std::string &path = recording_file(state.range(0), state.range(1), state.range(2));
+    Session session;
+    if (!check_descriptor(session.get(), path, all) || !read_whole_then_check(session.get(), path, all)) {
+        state.SkipWithError("the check did not pass");
+        return;
+    }
+    double descriptor = 0.0;
+    double whole = 0.0;
+    double descriptor_cpu = 0.0;
+    double whole_cpu = 0.0;
+    for (auto _ : state) {
+        Clock::time_point start = Clock::now();
+        double cpu = thread_cpu_seconds();
+        if (!read_whole_then_check(session.get(), path, all)) state.SkipWithError("read whole: failed");
+        whole += seconds_since(start);
+        whole_cpu += thread_cpu_seconds() - cpu;
+        start = Clock::now();
+        cpu = thread_cpu_seconds();
+        if (!check_descriptor(session.get(), path, all)) state.SkipWithError("v_check_fd: failed");
+        const double took = seconds_since(start);
+        descriptor_cpu += thread_cpu_seconds() - cpu;
+        state.SetIterationTime(took);
+        descriptor += took;
+    }
+    const double hours = r.seconds / 3600.0 * static_cast<double>(state.iterations());
+    state.counters["s_per_audio_hour"] = descriptor / hours;
+    state.counters["whole_s_per_audio_hour"] = whole / hours;
+    state.counters["x_whole"] = descriptor / whole;
+    // CPU time (user + system) of each path: what load on the machine does not stretch.
+    state.counters["cpu_x_whole"] = descriptor_cpu / whole_cpu;
+}
+
 // rate, channels, seconds
 void shapes(benchmark::internal::Benchmark *b, bool long_ones) {
     for (const int seconds : {60, 600}) {
@@ -262,6 +360,8 @@ BENCHMARK_TEMPLATE(BM_Resample, true)->Args({44100, 1, 600})->Args({16000, 2, 60
 BENCHMARK_TEMPLATE(BM_Resample, false)->Args({44100, 1, 600})->Args({16000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_PeakHeap, false)->Args({44100, 2, 600})->Args({48000, 2, 3600})->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_PeakHeap, true)->Args({44100, 2, 600})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_CheckFile, false)->Args({8000, 1, 60})->Args({8000, 1, 600})->Args({16000, 2, 600})->Args({48000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_CheckFile, true)->Args({48000, 2, 600})->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Large buffers come from a heap that stays mapped between iterations, so the figures measure the
 // work rather than how fast the machine hands out fresh pages; with --fresh_pages every large

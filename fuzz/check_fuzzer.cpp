@@ -3,12 +3,16 @@
 // two required entries, so no header limit stops a file before decoding. A third session with
 // everyday limits checks each input through v_check and then v_check_all, which goes on past
 // every failure and must still end with v_check's answer and state. The second session keeps
-// details with segments, each of which is read back.
+// details with segments, each of which is read back. The wide-open session checks each input
+// again through v_check_reader, served in small pieces, which must leave v_check's answer, state
+// and slots bit for bit.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "libcommon.h"
 #include "sonara.h"
@@ -67,6 +71,32 @@ void read_details(Session *session) {
             last_end = segment.end;
         }
     }
+// A reader over the input that answers at most 777 bytes a call.
+struct Served {
+    const uint8_t *data;
+    size_t size;
+};
+
+int64_t read_served(void *user, unsigned char *buffer, size_t size, uint64_t offset) {
+    const Served &served = *static_cast<const Served *>(user);
+    if (offset >= served.size) return 0;
+    const size_t count = std::min<size_t>({size, served.size - static_cast<size_t>(offset), 777});
+    std::memcpy(buffer, served.data + offset, count);
+    return static_cast<int64_t>(count);
+}
+
+// Every slot's state, value bits and text, in chain order.
+std::string slots_of(Session &session) {
+    std::string text;
+    SessionValue *first = nullptr;
+    if (!v_result_session(&session, &first)) return text;
+    for (const SessionValue *value = first; value != nullptr; value = value->next) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &value->value, sizeof bits);
+        text += std::to_string(value->state) + ":" + std::to_string(bits) + ":" +
+                (value->text != nullptr ? value->text : "") + ";";
+    }
+    return text;
 }
 
 }  // namespace
@@ -74,7 +104,18 @@ void read_details(Session *session) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Sessions live for the whole run, as a server's would; the leak check runs after them.
     static Sessions *sessions = new Sessions;
-    v_check(&sessions->wide_open, data, size);
+    const bool open_result = v_check(&sessions->wide_open, data, size);
+    const int32_t open_state = sessions->wide_open.state;
+    const std::string open_slots = slots_of(sessions->wide_open);
+    Served served{data, size};
+    SonaraReader reader{read_served, &served, size, 0};
+    if (v_check_reader(&sessions->wide_open, &reader, false) != open_result ||
+        sessions->wide_open.state != open_state || reader.error != 0 ||
+        slots_of(sessions->wide_open) != open_slots) {
+        std::fprintf(stderr, "check_fuzzer: v_check_reader ended with %d (error %d), v_check with %d\n",
+                     sessions->wide_open.state, reader.error, open_state);
+        std::abort();
+    }
     v_check(&sessions->required_only, data, size);
     read_details(&sessions->required_only);
     const bool result = v_check(&sessions->everyday, data, size);

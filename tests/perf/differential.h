@@ -16,6 +16,7 @@
 #include "libcommon.h"
 #include "sonara.h"
 #include "support/log_capture.h"
+#include "support/memory_reader.h"
 
 namespace differential {
 
@@ -80,6 +81,21 @@ inline Outcome fast_check(Session &session, const Bytes &content) {
     return outcome;
 }
 
+// v_check_reader (as v_check) over the same bytes, served in pieces.
+inline Outcome reader_check(Session &session, const Bytes &content) {
+    Outcome outcome;
+    test_support::MemoryReader reader(content);
+    {
+        LogCapture log;
+        outcome.result = v_check_reader(&session, reader.get(), false);
+        outcome.log = log.text();
+    }
+    EXPECT_EQ(reader.get()->error, 0);
+    outcome.state = session.state;
+    outcome.slots = slots_of(session);
+    return outcome;
+}
+
 inline std::string describe(const std::vector<Slot> &slots) {
     std::ostringstream out;
     for (const Slot &slot : slots) {
@@ -92,10 +108,17 @@ inline std::string describe(const std::vector<Slot> &slots) {
     return out.str();
 }
 
-// Runs both on session and expects them indistinguishable; returns the fast outcome.
+// Runs the composed check, v_check and v_check_reader on session and expects them
+// indistinguishable; returns the v_check outcome.
 inline Outcome expect_same(Session &session, const Bytes &content, const std::string &label) {
     const Outcome literal = literal_check(session, content);
+    const Outcome streamed = reader_check(session, content);
     const Outcome fast = fast_check(session, content);
+    EXPECT_EQ(streamed.result, fast.result) << label;
+    EXPECT_EQ(streamed.state, fast.state) << label;
+    EXPECT_TRUE(streamed.slots == fast.slots)
+        << label << "\nv_check:\n" << describe(fast.slots) << "v_check_reader:\n" << describe(streamed.slots);
+    EXPECT_EQ(streamed.log, fast.log) << label << " (v_check_reader)";
     EXPECT_EQ(fast.result, literal.result) << label;
     EXPECT_EQ(fast.state, literal.state) << label;
     EXPECT_TRUE(fast.slots == literal.slots)

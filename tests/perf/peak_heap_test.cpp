@@ -1,7 +1,8 @@
 // The heap one v_check takes does not grow with the recording: every allocation of the process
 // is counted while the check runs (the content buffer is the caller's and made before), and the
 // highest count stays under 8 MiB for mono and stereo at any rate, up to one hour of 48 kHz
-// stereo, and for three channels too (a few dozen bytes more per channel).
+// stereo, and for three channels too (a few dozen bytes more per channel). v_check_reader over
+// the same bytes adds its read windows and stays under the same bound.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,6 +71,19 @@ TEST(PeakHeap, OneCheckStaysUnderTheBound) {
         EXPECT_GT(peak, int64_t{512} << 10) << label(shape);
         std::printf("%s: peak heap %.2f MiB\n", label(shape).c_str(),
                     static_cast<double>(peak) / (1 << 20));
+
+        test_support::MemoryReader reader(wav);
+        counting_allocator::reset_peak();
+        const int64_t reader_before = counting_allocator::bytes_in_use();
+        const bool reader_passed = v_check_reader(&session.get(), reader.get(), false);
+        const int64_t reader_peak = counting_allocator::peak_bytes() - reader_before;
+        EXPECT_TRUE(reader_passed) << label(shape) << ": state " << session.get().state;
+        EXPECT_EQ(reader.get()->error, 0) << label(shape);
+        EXPECT_LE(reader_peak, kBound) << label(shape) << ": " << reader_peak << " bytes (reader)";
+        // The payload window was counted too.
+        EXPECT_GT(reader_peak, peak + (int64_t{256} << 10) - (int64_t{64} << 10)) << label(shape);
+        std::printf("%s: peak heap %.2f MiB (reader)\n", label(shape).c_str(),
+                    static_cast<double>(reader_peak) / (1 << 20));
     }
 }
 

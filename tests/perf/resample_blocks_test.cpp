@@ -227,4 +227,53 @@ TEST(BlockFedResampler, SharedAndPayloadResamplingAgree) {
     free_unpack(&unpack);
 }
 
+// From 8000 Hz to 8000 Hz libsoxr hands back its input: the same count and every sample equal,
+// fed in blocks as the check feeds it, one channel at a time or all at once. This is what lets
+// the telephony border of an 8000 Hz recording read the detector pass of the decoded samples.
+TEST(BlockFedResampler, AtTheDetectorRateIsTheIdentity) {
+    const uint64_t block = resample_block_frames_for(detector_rate, detector_rate);
+    for (const uint64_t frames : {uint64_t{0}, uint64_t{1}, uint64_t{79}, uint64_t{4095}, block - 1,
+                                  block, block + 1, 3 * block + 17, uint64_t{80000},
+                                  uint64_t{8000} * 60}) {
+        const std::string label = std::to_string(frames) + " frames";
+        // Every 16-bit value a decoded sample can take, the extremes included.
+        std::vector<std::vector<double>> input(2, std::vector<double>(frames));
+        synthetic::Noise noise(static_cast<uint32_t>(frames) + 7);
+        for (auto &channel : input) {
+            for (double &value : channel) value = std::min(32767.0, std::floor(32768.0 * noise.next()));
+            if (frames > 2) {
+                channel[0] = -32768.0;
+                channel[1] = 32767.0;
+            }
+        }
+
+        std::vector<double> output(one_channel_output_room(frames, detector_rate, detector_rate));
+        std::vector<double> decoded(block);
+        std::vector<double> made;
+        const char *error = resample_one_channel(
+            frames, detector_rate, detector_rate, decoded.data(), output.data(), output.size(),
+            [&](uint64_t first, uint64_t count) {
+                std::copy_n(input[0].begin() + static_cast<std::ptrdiff_t>(first), count, decoded.begin());
+            },
+            [&](const double *samples, size_t count) { made.insert(made.end(), samples, samples + count); });
+        EXPECT_EQ(error, nullptr) << label;
+        ASSERT_EQ(made.size(), frames) << label;
+        for (uint64_t i = 0; i < frames; ++i) {
+            ASSERT_TRUE(same_bits(made[i], input[0][i])) << label << ", sample " << i;
+        }
+
+        const double *channels[] = {input[0].data(), input[1].data()};
+        ResampledChannels all = resample_channels(const_cast<double *const *>(channels), 2, frames,
+                                                  detector_rate, detector_rate);
+        EXPECT_EQ(all.error, nullptr) << label;
+        ASSERT_NE(all.channels, nullptr) << label;
+        ASSERT_EQ(all.frames, frames) << label;
+        for (size_t c = 0; c < 2; ++c) {
+            EXPECT_TRUE(frames == 0 || std::memcmp(all.channels[c], input[c].data(), frames * sizeof(double)) == 0)
+                << label << ", channel " << c;
+        }
+        free_resampled(&all, 2);
+    }
+}
+
 }  // namespace

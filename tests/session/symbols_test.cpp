@@ -38,6 +38,8 @@ const SymbolRow kSymbols[] = {
     {"v_dbg_set_property", Expect::c_export},
     {"v_check", Expect::c_export},
     {"v_check_all", Expect::c_export},
+    {"v_check_reader", Expect::c_export},
+    {"v_check_fd", Expect::c_export},
     {"v_read_format", Expect::c_export},
     {"v_session_limit", Expect::c_export},
     {"v_set_details", Expect::c_export},
@@ -81,6 +83,8 @@ const SymbolRow kSymbols[] = {
     {"get_overloading_value(Unpack const*)", Expect::internal},
     {"get_telephony_border(Head const*, Unpack const*)", Expect::internal},
     {"read_head(unsigned char const*, unsigned long, Head*)", Expect::internal},
+    {"read_head_from(HeadBytes&, unsigned long, Head*, unsigned long*)", Expect::internal},
+    {"read_head_quietly(unsigned char const*, unsigned long, Head*, unsigned long*)", Expect::internal},
     {"copy_head(Head*, Head const*)", Expect::internal},
     {"read_unpack(Head const*, Unpack*)", Expect::internal},
     {"free_unpack(Unpack*)", Expect::internal},
@@ -89,6 +93,8 @@ const SymbolRow kSymbols[] = {
     {"resample_payload", Expect::absent},
     {"resampled_length", Expect::absent},
     {"get_root_mean_square", Expect::absent},
+    // The reader-based check's file and descriptor reader stay local to their unit.
+    {"read_descriptor", Expect::absent},
     // The configuration callbacks stay local to their unit.
     {"read_number", Expect::absent},
     {"read_range", Expect::absent},

@@ -59,6 +59,24 @@ bool v_check(Session *session, const unsigned char *content, size_t size);
  * judged as configured; a switched-off check records its value and passes. */
 bool v_check_all(Session *session, const unsigned char *content, size_t size);
 
+/* A source of a file's bytes: read_at copies up to size bytes at offset into buffer and answers
+ * how many (0 at the end, -1 on error, errno kept). */
+typedef struct SonaraReader {
+    int64_t (*read_at)(void *user, unsigned char *buffer, size_t size, uint64_t offset);
+    void *user;
+    uint64_t size;        /* the file's size: the length slot, as v_check's size */
+    int error;            /* set by the check: 0, or the errno of a failed read, or EIO when the
+                           * file ended before `size` (it shrank) */
+} SonaraReader;
+/* Judges the file the reader serves exactly as v_check (all false) or v_check_all (all true)
+ * judges the same bytes held in memory: same result, state, slots and log lines. A read that
+ * fails or comes short sets reader->error and the check answers false; its state and slots then
+ * mean nothing. The header is read in bounded blocks and the payload a block at a time, once per
+ * channel, so the memory a check takes is fixed whatever the file's size. */
+bool v_check_reader(Session *session, SonaraReader *reader, bool all);
+/* The same over an open file descriptor (positioned reads with pread; size from fstat). */
+bool v_check_fd(Session *session, int fd, bool all, int *error);
+
 /* Switches one configured check on or off for this session, by its property name. */
 bool v_enable_property(Session *session, const char *name, bool enable);
 /* Sets a debug property; "processing_sound_name" is the only one. The value is copied. */

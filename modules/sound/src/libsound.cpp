@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "check_pipeline.h"
 #include "libcommon.h"
 #include "payload_analysis.h"
 #include "private_session.h"
@@ -281,13 +282,13 @@ private:
 
 // Length and the header-level values, in order. false when the check ends here; head is filled
 // once read_head has succeeded.
-bool check_container(PrivateSession &payment, const unsigned char *content, size_t size,
-                     Head &head, Verdict &verdict) {
+bool check_container(PrivateSession &payment, uint64_t size, CheckedFile &file, Head &head,
+                     Verdict &verdict) {
     if (!verdict.step(payment.try_set_length_result(static_cast<double>(size) * KIB_PER_BYTE),
                       STATE_LENGTH_FAILED)) {
         return false;
     }
-    if (!read_head(content, size, &head)) {
+    if (!file.read_head(&head)) {
         verdict.step(false, STATE_HEAD_FAILED);
         return false;
     }
@@ -355,17 +356,29 @@ void measure(PrivateSession &payment, const Head &head, PayloadAnalysis &analysi
     verdict.step(last == STATE_OK, last);
 }
 
-// Everything after the argument test; the state code the check ends with.
-int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t size,
-                  bool stops_at_failure) {
+// A file held whole in memory.
+class ContentFile final : public CheckedFile {
+public:
+    ContentFile(const unsigned char *content, size_t size) : content_(content), size_(size) {}
+    bool read_head(Head *head) override { return ::read_head(content_, size_, head); }
+    PayloadSource *payload() override { return nullptr; }
+
+private:
+    const unsigned char *content_;
+    size_t size_;
+};
+
+// Everything after the argument test; the state code the check ends with. Exceptions (exhausted
+// memory) pass through.
+int32_t run_check(PrivateSession &payment, uint64_t size, CheckedFile &file, bool stops_at_failure) {
     payment.init_result();
     Verdict verdict(stops_at_failure);
     Head head{};
-    if (!check_container(payment, content, size, head, verdict)) {
+    if (!check_container(payment, size, file, head, verdict)) {
         return verdict.state();
     }
     // Refuses what decoding refuses; the payload is then read in place, never decoded whole.
-    PayloadAnalysis analysis(head, planned_measurements(payment, verdict));
+    PayloadAnalysis analysis(head, planned_measurements(payment, verdict), file.payload());
     if (!analysis.ready()) {
         verdict.step(false, STATE_UNPACK_FAILED);
         return verdict.state();
@@ -381,14 +394,16 @@ int32_t run_check(PrivateSession &payment, const unsigned char *content, size_t 
     return verdict.state();
 }
 
-bool check_session(Session *session, const unsigned char *content, size_t size,
-                   bool stops_at_failure) {
+}  // namespace
+
+bool check_file(Session *session, bool has_content, uint64_t size, CheckedFile &file,
+                bool stops_at_failure) {
     if (check_valid_session(session) != VOICE_SESSION_OK) {
         return false;
     }
     // Even a check refused at once leaves no details of the previous file behind.
     session->payment->details.start_check();
-    if (content == nullptr || size == 0) {
+    if (!has_content || size == 0) {
         LOG(LOG_WARN, "[library] Content failed");
         session->state = STATE_CONTENT_FAILED;
         return false;
@@ -396,7 +411,7 @@ bool check_session(Session *session, const unsigned char *content, size_t size,
     session->state = STATE_OK;
     int32_t state = STATE_UNPACK_FAILED;
     try {
-        state = run_check(*session->payment, content, size, stops_at_failure);
+        state = run_check(*session->payment, size, file, stops_at_failure);
     } catch (...) {
         // Out of memory inside a measurement: the check cannot finish; nothing leaves the library.
         session->payment->details.abandon();
@@ -405,16 +420,16 @@ bool check_session(Session *session, const unsigned char *content, size_t size,
     return state == STATE_OK;
 }
 
-}  // namespace
-
 extern "C" {
 
 bool v_check(Session *session, const unsigned char *content, size_t size) {
-    return check_session(session, content, size, true);
+    ContentFile file(content, size);
+    return check_file(session, content != nullptr, size, file, true);
 }
 
 bool v_check_all(Session *session, const unsigned char *content, size_t size) {
-    return check_session(session, content, size, false);
+    ContentFile file(content, size);
+    return check_file(session, content != nullptr, size, file, false);
 }
 
 }  // extern "C"

@@ -25,8 +25,9 @@ void record_speech_frame(void *segments, uint32_t position, int decision) {
 
 }  // namespace
 
-PayloadAnalysis::PayloadAnalysis(const Head &head, unsigned planned) : head_(head) {
-    if (!payload_is_decodable(&head_)) return;
+PayloadAnalysis::PayloadAnalysis(const Head &head, unsigned planned, PayloadSource *source)
+    : head_(head), source_(source) {
+    if (source_ != nullptr ? !frames_are_decodable(&head_) : !payload_is_decodable(&head_)) return;
     channels_ = head_.channels;
     frames_ = head_.data_size / head_.block_align;
     planned_passes_ = passes_for(planned);
@@ -47,14 +48,19 @@ PayloadAnalysis::PayloadAnalysis(const Head &head, unsigned planned) : head_(hea
 PayloadAnalysis::~PayloadAnalysis() = default;
 
 PayloadAnalysis::Pass PayloadAnalysis::voice_pass() const {
-    // A recording already at 8000 Hz is measured on its decoded samples; the telephony border
-    // alone always goes through the resampler.
+    // A recording already at 8000 Hz is measured on its decoded samples.
+    return head_.sample_rate == detector_rate ? decoded_pass : resampled_pass;
+}
+
+PayloadAnalysis::Pass PayloadAnalysis::telephony_pass() const {
+    // libsoxr from 8000 Hz to 8000 Hz hands back its input sample for sample, so the resampled
+    // pass would repeat the decoded one frame for frame: the border reads that one instead.
     return head_.sample_rate == detector_rate ? decoded_pass : resampled_pass;
 }
 
 unsigned PayloadAnalysis::passes_for(unsigned measurements) const {
     unsigned passes = 0;
-    if ((measurements & telephony) != 0) passes |= resampled_pass;
+    if ((measurements & telephony) != 0) passes |= telephony_pass();
     if ((measurements & overload) != 0) passes |= histogram_pass;
     if ((measurements & (signal_noise | voice_duration)) != 0) passes |= voice_pass();
     return passes;
@@ -134,7 +140,7 @@ void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFr
         const char *error = resample_one_channel(
             frames_, head_.sample_rate, detector_rate, input_.get(), output_.get(), output_room_,
             [&](uint64_t first, uint64_t count) {
-                decode_channel(&head_, channel, first, count, input_.get());
+                decode(channel, first, count);
                 take(first, count);
             },
             [&](const double *samples, size_t made) {
@@ -146,7 +152,7 @@ void PayloadAnalysis::walk_channel(uint64_t channel, unsigned passes, DetectorFr
         while (taken < frames_) {
             const uint64_t first = taken;
             const uint64_t count = std::min(frames_ - first, resample_block_frames);
-            decode_channel(&head_, channel, first, count, input_.get());
+            decode(channel, first, count);
             take(first, count);
         }
     }
@@ -170,6 +176,12 @@ void PayloadAnalysis::report_speech_frames(uint64_t channel, DetectorFrames *res
     if (!segments_in_this_walk_) return;
     DetectorFrames *frames = speech_pass_ == resampled_pass ? resampled : decoded;
     if (frames != nullptr) frames->report_decisions(record_speech_frame, &segments_[channel]);
+void PayloadAnalysis::decode(uint64_t channel, uint64_t first, uint64_t count) {
+    if (source_ != nullptr) {
+        source_->decode(channel, first, count, input_.get());
+    } else {
+        decode_channel(&head_, channel, first, count, input_.get());
+    }
 }
 
 void PayloadAnalysis::log_detector_lines(Pass pass, const char *name, bool frame_errors) {
@@ -188,11 +200,13 @@ void PayloadAnalysis::log_detector_lines(Pass pass, const char *name, bool frame
 
 double PayloadAnalysis::telephony_border() {
     if (channels_ == 0) return 0.0;
-    ensure(resampled_pass);
+    const Pass pass = telephony_pass();
+    ensure(pass);
     // The telephony copy keeps the sound's name.
-    log_detector_lines(resampled_pass, head_.name, true);
-    if (!resampled_.usable) return -1.0;
-    return signal_noise_of(resampled_.channels[0]);
+    log_detector_lines(pass, head_.name, true);
+    const DetectorFigures &figures = figures_of(pass);
+    if (!figures.usable) return -1.0;
+    return signal_noise_of(figures.channels[0]);
 }
 
 double PayloadAnalysis::overloading_value() {

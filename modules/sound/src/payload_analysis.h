@@ -15,6 +15,7 @@
 
 #include "channel_evidence.h"
 #include "detector_pass.h"
+#include "payload_source.h"
 #include "sound.h"
 
 class PayloadAnalysis {
@@ -28,8 +29,10 @@ public:
     };
 
     // head: the parsed header, whose payload must outlive the object; planned: the measurements
-    // the caller means to ask for (others still answer, with a walk of their own).
-    PayloadAnalysis(const Head &head, unsigned planned);
+    // the caller means to ask for (others still answer, with a walk of their own). With a
+    // source, the samples come from it instead (it outlives the object) and head.data is not
+    // read.
+    PayloadAnalysis(const Head &head, unsigned planned, PayloadSource *source = nullptr);
     ~PayloadAnalysis();
     PayloadAnalysis(const PayloadAnalysis &) = delete;
     PayloadAnalysis &operator=(const PayloadAnalysis &) = delete;
@@ -78,6 +81,8 @@ private:
     unsigned passes_for(unsigned measurements) const;
     // The pass signal-to-noise and voice duration read.
     Pass voice_pass() const;
+    // The pass the telephony border reads: at 8000 Hz the voice pass itself.
+    Pass telephony_pass() const;
     DetectorFigures &figures_of(Pass pass);
     void ensure(Pass pass);
     // Walks every channel once for passes; errors (null: counted only) gets the frame errors.
@@ -86,10 +91,13 @@ private:
                       DetectorFrames *decoded);
     // Hands the speech pass's frame decisions of channel to its segments during this walk.
     void report_speech_frames(uint64_t channel, DetectorFrames *resampled, DetectorFrames *decoded);
+    // count frames of channel from first on into input_, from the source or the payload.
+    void decode(uint64_t channel, uint64_t first, uint64_t count);
     // The resampling error and frame errors of pass, as the standalone measurement logs them.
     void log_detector_lines(Pass pass, const char *name, bool frame_errors);
 
     Head head_;
+    PayloadSource *source_ = nullptr;
     uint64_t channels_ = 0;
     uint64_t frames_ = 0;
     unsigned planned_passes_ = 0;

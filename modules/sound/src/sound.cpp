@@ -59,36 +59,60 @@ bool guard(uint64_t position, uint64_t need, uint64_t length) {
     return false;
 }
 
+// The bytes of a file held whole in memory.
+class ContentBytes final : public HeadBytes {
+public:
+    explicit ContentBytes(const unsigned char *content) : content_(content) {}
+    const unsigned char *at(uint64_t position, uint64_t) override { return content_ + position; }
+
+private:
+    const unsigned char *content_;
+};
+
+// Fetches a field the walk has guarded, or ends the walk (quietly: the source knows why) when
+// its bytes can't be had.
+#define FIELD(bytes, position, count, name)                          \
+    const unsigned char *name = (bytes).at((position), (count));      \
+    if (name == nullptr) return false
+
 // Reads the 'fmt ' chunk starting at chunk into head; next gets the position of the chunk
 // that follows.
-bool read_fmt_chunk(const unsigned char *content, uint64_t length, uint64_t chunk, Head *head,
+bool read_fmt_chunk(HeadBytes &bytes, uint64_t length, uint64_t chunk, Head *head,
                     uint64_t *next) {
     uint64_t at = chunk + 4;
     if (!guard(at, 4, length)) return false;
-    head->fmt_size = read_u32(content + at);
+    FIELD(bytes, at, 4, fmt_size);
+    head->fmt_size = read_u32(fmt_size);
     at += 4;
     if (!guard(at, 2, length)) return false;
-    head->audio_format = read_u16(content + at);
+    FIELD(bytes, at, 2, audio_format);
+    head->audio_format = read_u16(audio_format);
     at += 2;
     if (!guard(at, 2, length)) return false;
-    head->channels = read_u16(content + at);
+    FIELD(bytes, at, 2, channels);
+    head->channels = read_u16(channels);
     at += 2;
     if (!guard(at, 4, length)) return false;
-    head->sample_rate = read_u32(content + at);
+    FIELD(bytes, at, 4, sample_rate);
+    head->sample_rate = read_u32(sample_rate);
     at += 4;
     if (!guard(at, 4, length)) return false;
-    head->byte_rate = read_u32(content + at);
+    FIELD(bytes, at, 4, byte_rate);
+    head->byte_rate = read_u32(byte_rate);
     at += 4;
     if (!guard(at, 2, length)) return false;
-    head->block_align = read_u16(content + at);
+    FIELD(bytes, at, 2, block_align);
+    head->block_align = read_u16(block_align);
     at += 2;
     if (!guard(at, 2, length)) return false;
-    head->bits_per_sample = read_u16(content + at);
+    FIELD(bytes, at, 2, bits_per_sample);
+    head->bits_per_sample = read_u16(bits_per_sample);
 
     if (head->fmt_size == fmt_size_with_extension) {
         at = chunk + fmt_base_end;
         if (!guard(at, 2, length)) return false;
-        const uint16_t extension_size = read_u16(content + at);
+        FIELD(bytes, at, 2, extension);
+        const uint16_t extension_size = read_u16(extension);
         at += 2;
         if (!guard(at, extension_size, length)) return false;
         *next = at + extension_size;
@@ -105,46 +129,54 @@ bool read_fmt_chunk(const unsigned char *content, uint64_t length, uint64_t chun
 
 }  // namespace
 
-bool read_head(const unsigned char *content, uint64_t length, Head *head) {
+bool read_head_from(HeadBytes &bytes, uint64_t length, Head *head, uint64_t *data_offset) {
     std::memset(head, 0, sizeof(*head));
+    *data_offset = 0;
     if (length < riff_header_size) {
         WALK_LOG(LOG_ERROR, "[parser ] Little content size for parse wav base struct");
         return false;
     }
-    if (std::memcmp(content, "RIFF", 4) != 0) {
+    FIELD(bytes, 0, 4, riff);
+    if (std::memcmp(riff, "RIFF", 4) != 0) {
         WALK_LOG(LOG_ERROR, "[parser ] Chunk: 0x04x not equals RIFF header");
         return false;
     }
     if (!guard(4, 4, length)) return false;
-    head->riff_size = read_u32(content + 4);
+    FIELD(bytes, 4, 4, riff_size);
+    head->riff_size = read_u32(riff_size);
     if (!guard(8, 4, length)) return false;
-    head->riff_format = read_u32(content + 8);
+    FIELD(bytes, 8, 4, riff_format);
+    head->riff_format = read_u32(riff_format);
 
     uint64_t position = riff_header_size;
-    uint64_t data_offset = 0;
+    uint64_t data_at = 0;
     while (position < length) {
         const uint64_t chunk = position;
         if (!guard(chunk, 4, length)) return false;
-        const uint32_t id = read_u32(content + chunk);
+        FIELD(bytes, chunk, 4, chunk_id);
+        const uint32_t id = read_u32(chunk_id);
 
         if (id == chunk_fmt) {
             last_fmt_chunk = chunk;
-            if (!read_fmt_chunk(content, length, chunk, head, &position)) return false;
+            if (!read_fmt_chunk(bytes, length, chunk, head, &position)) return false;
         } else if (id == chunk_data) {
             if (!guard(chunk + 4, 4, length)) return false;
-            head->data_size = read_u32(content + chunk + 4);
+            FIELD(bytes, chunk + 4, 4, data_size);
+            head->data_size = read_u32(data_size);
             if (!guard(chunk + 8, head->data_size, length)) return false;
-            data_offset = chunk + 8;
+            data_at = chunk + 8;
             break;  // nothing after the first 'data' chunk matters
         } else {
             WALK_LOG(LOG_NOTICE, "[parser ] Skip unknown chunk: 0x%04x", id);
             if (!guard(chunk + 4, 4, length)) return false;
-            const uint32_t size = read_u32(content + chunk + 4);
+            FIELD(bytes, chunk + 4, 4, chunk_size);
+            const uint32_t size = read_u32(chunk_size);
             if (!guard(chunk + 8, size, length)) return false;
             position = chunk + 8 + size;
             // RIFF pads odd payloads to an even size with one zero byte.
-            if ((size & 1u) != 0 && position < length && content[position] == 0) {
-                ++position;
+            if ((size & 1u) != 0 && position < length) {
+                FIELD(bytes, position, 1, pad);
+                if (pad[0] == 0) ++position;
             }
         }
     }
@@ -154,10 +186,20 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head) {
             static_cast<int>(head->data_size), static_cast<int>(head->byte_rate));
         return false;
     }
-    head->data = content + data_offset;
+    *data_offset = data_at;
     // Single-precision division, as the duration has always been computed.
     head->duration = static_cast<double>(static_cast<float>(head->data_size) /
                                          static_cast<float>(head->byte_rate));
+    return true;
+}
+
+#undef FIELD
+
+bool read_head(const unsigned char *content, uint64_t length, Head *head) {
+    ContentBytes bytes(content);
+    uint64_t data_offset = 0;
+    if (!read_head_from(bytes, length, head, &data_offset)) return false;
+    head->data = content + data_offset;
     return true;
 }
 
@@ -275,9 +317,12 @@ bool unpack_is_bounded(const Head *head) {
     return true;
 }
 
+bool frames_are_decodable(const Head *head) {
+    return head->block_align != 0 && unpack_is_bounded(head);
+}
+
 bool payload_is_decodable(const Head *head) {
-    if (head->block_align == 0) return false;
-    if (!unpack_is_bounded(head)) return false;
+    if (!frames_are_decodable(head)) return false;
     return head->data != nullptr || head->data_size == 0;
 }
 

@@ -31,6 +31,22 @@ struct Unpack {
 
 // Walks the RIFF chunks of content into head. false (one log line) when no usable header.
 bool read_head(const unsigned char *content, uint64_t length, Head *head);
+
+// Where the header walk gets a file's bytes when they are not all in memory. at(position,
+// count) points at the count bytes at position (the walk has checked that they lie inside the
+// length it was given; count is at most a few dozen), valid until the next call; null when they
+// can't be had.
+class HeadBytes {
+public:
+    virtual const unsigned char *at(uint64_t position, uint64_t count) = 0;
+
+protected:
+    ~HeadBytes() = default;
+};
+// read_head over a file of length bytes that bytes hands out: the same walk, fields and log
+// lines. head->data stays null; data_offset gets where the payload starts. Also false, with no
+// log line, as soon as bytes can't hand out a field.
+bool read_head_from(HeadBytes &bytes, uint64_t length, Head *head, uint64_t *data_offset);
 // read_head without its log lines; fmt_chunk gets the offset of the 'fmt ' chunk whose fields
 // head holds (0: none was reached). Used to describe a file exactly as the check reads it.
 bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk);
@@ -43,8 +59,11 @@ void copy_head(Head *destination, const Head *source);
 // measurements multiply at most 8-fold (rate 0 is let through: resampling reports it). false
 // logs why, once.
 bool unpack_is_bounded(const Head *head);
-// true when the payload head points at can be decoded: a frame size, a header
-// unpack_is_bounded accepts (which logs why not) and the payload itself.
+// true when head describes a payload that can be decoded: a frame size and a header
+// unpack_is_bounded accepts (which logs why not).
+bool frames_are_decodable(const Head *head);
+// true when the payload head points at can be decoded: frames_are_decodable and the payload
+// itself.
 bool payload_is_decodable(const Head *head);
 // count samples of channel, from frame first on, decoded as read_unpack decodes them, into
 // samples. The payload must be decodable and the frames inside it.
