@@ -1,6 +1,8 @@
 // Writes a 16-bit WAV recording in another format with libsndfile, for the --decode tests.
 // usage: encode_fixture FORMAT IN.wav OUT, FORMAT one of flac16 flac24 vorbis opus mp3 alaw ulaw
 // float (float is written on the normalised scale, x / 32768, times an optional GAIN).
+// usage: encode_fixture silence-flac SECONDS CHANNELS RATE OUT: a FLAC file of silence, which
+// compresses to almost nothing (a decompression bomb).
 #include <sndfile.h>
 
 #include <cstdio>
@@ -9,7 +11,27 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+int silent_flac(long seconds, int channels, int rate, const char *path) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE *out = sf_open(path, SFM_WRITE, &info);
+    if (out == nullptr) return 1;
+    const std::vector<short> block(static_cast<size_t>(rate) * static_cast<size_t>(channels));
+    for (long second = 0; second < seconds; ++second) sf_writef_short(out, block.data(), rate);
+    sf_close(out);
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+    if (argc == 6 && std::strcmp(argv[1], "silence-flac") == 0) {
+        return silent_flac(std::atol(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
+    }
     if (argc < 4) return 2;
     const struct {
         const char *name;

@@ -255,7 +255,8 @@ def test_strict_header_reasons(tmp_path: Path, case: str, fields: tuple, header_
     ("a file failed", ["{clean}", "{short}"], 1, ""),
     ("unreadable outranks failed", ["{short}", "{dangling}"], 3, ""),
     ("missing path", ["{root}/missing.wav"], 3, ""),
-    ("too large", ["--max-size", "1K", "{clean}"], 3, ""),
+    ("too large to decode", ["--decode", "--max-size", "1K", "{flac}"], 3, ""),
+    ("a WAV is read as it goes, whatever its size", ["--max-size", "1K", "{clean}"], 0, ""),
     ("unknown option", ["--frobnicate", "{clean}"], 2, "frobnicate"),
     ("bad job count", ["-j", "0", "{clean}"], 2, ""),
     ("bad format", ["-f", "xml", "{clean}"], 2, ""),
@@ -268,17 +269,22 @@ def test_exit_status(tree: dict, tmp_path: Path, case: str, args: list[str], sta
     refused.write_text('{ "version": "x", "signal_noise": { "value": 15 } }')
     names = {"root": tree["root"], "clean": tree["root"] / "a/clean.wav",
              "short": tree["root"] / "a/b/c/short.wav", "dangling": tree["root"] / "a/dangling.wav",
-             "refused": refused}
+             "refused": refused, "flac": tmp_path / "speech.flac"}
+    (tmp_path / "speech.flac").write_bytes(b"fLaC" + bytes(4096))
     result = run("check", "-q", *[arg.format(**names) for arg in args])
     assert result.returncode == status, (case, result.stdout, result.stderr)
     assert stderr in result.stderr, case
 
 
 def test_too_large_and_no_recurse(tree: dict) -> None:
+    # Only what is decoded is read whole, so only that is bounded by --max-size.
+    flac = tree["root"].parent / "big.flac"
+    flac.write_bytes(b"fLaC" + bytes(60000))
+    big = jsonl(run("check", "-q", "-f", "jsonl", "--decode", "--max-size", "50K", str(flac)).stdout)
+    assert big == [{"schema": 2, "path": str(flac),
+                    "error": f"too large: {flac.stat().st_size} bytes, more than the size limit of 51200 bytes"}]
     top = jsonl(run("check", "-q", "-f", "jsonl", "--max-size", "50K", str(tree["root"] / "top.wav")).stdout)
-    assert top == [{"schema": 2, "path": str(tree["root"] / "top.wav"),
-                    "error": f"too large: {(tree['root'] / 'top.wav').stat().st_size} bytes, "
-                             "more than the size limit of 51200 bytes"}]
+    assert top[0]["state"] == 107  # a WAV is read as it goes: judged whatever its size
     shallow = jsonl(run("check", "-q", "-f", "jsonl", "--no-recurse", str(tree["root"])).stdout)
     assert [r["path"] for r in shallow] == [str(tree["root"] / "top.wav")]
 

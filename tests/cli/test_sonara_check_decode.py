@@ -12,6 +12,7 @@ import json
 import os
 import shutil
 import subprocess
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -152,3 +153,29 @@ def test_csv_and_text_say_what_was_judged(tree: dict) -> None:
     line = run("--decode", paths[1]).stdout
     assert line.rstrip("\n").endswith("; source WAV A-law, converted")
     assert "--decode" in subprocess.run([SONARA, "check", "--help"], capture_output=True, text=True).stdout
+
+
+def test_a_decompression_bomb_is_judged_on_its_true_length_within_bounded_memory(tmp_path: Path) -> None:
+    bomb = tmp_path / "bomb.flac"
+    subprocess.run([ENCODE, "silence-flac", "300", "8", "48000", str(bomb)], check=True, timeout=300)
+    full_size = 44 + 300 * 48000 * 8 * 2
+    assert bomb.stat().st_size < 2 << 20 < full_size
+    for extra in ([], ["--all"]):
+        with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+            child = subprocess.Popen([SONARA, "check", "-q", "-f", "jsonl", "--log-level", "4", "--decode", *extra,
+                                      str(bomb)],
+                                     stdout=out_file, stderr=err_file)
+            _, status, usage = os.wait4(child.pid, 0)  # this child's own peak, no other's
+            child.returncode = os.waitstatus_to_exitcode(status)
+            out_file.seek(0)
+            err_file.seek(0)
+            out, err = out_file.read(), err_file.read()
+        record = json.loads(out)
+        assert child.returncode == 1, err
+        assert (record["state"], record["converted"], record["decoded_frames"]) == (110, True, 300 * 48000)
+        length = {slot["name"]: slot for slot in record["slots"]}["length"]
+        assert (length["state"], length["value"]) == ("failed", full_size / 1024)  # the whole WAV's
+        assert "counted, not judged" in record["unmeasured"] and b"counted, not judged" in err
+        assert "details" not in record  # no value stands for samples that were never held
+        if os.environ.get("SONARA_SANITIZE", "OFF").upper() not in ("ON", "1", "TRUE"):
+            assert usage.ru_maxrss < 256 * 1024, usage.ru_maxrss  # KiB: the budget and a working set

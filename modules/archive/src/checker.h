@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "file_reader.h"
 #include "record.h"
 #include "sonara.h"
+#include "sonara_convert.h"
 #include "sources.h"
 #include "strict.h"
 
@@ -40,6 +42,14 @@ public:
 
 private:
     void judge(const unsigned char *content, size_t size, FileReport &report);
+    // A WAV file, judged as it is read.
+    void judge_file(const OpenFile &file, FileReport &report);
+    // A conversion that held only the budget's worth of its WAV.
+    void judge_past_budget(const SonaraConversion &conversion, size_t budget, FileReport &report);
+    // The result slots of the last check.
+    void copy_slots(FileReport &report);
+    // The bytes of decoded WAV a conversion may hold, at most bound.
+    size_t decoding_budget(size_t bound);
     // The evidence the session kept of its last check, when that check decoded the samples.
     std::optional<Evidence> evidence();
 

@@ -13,68 +13,76 @@ namespace {
 
 std::string system_error(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
-
-FileContent read_whole_file(const std::string &path, uint64_t max_size) {
+FileContent read_start(const OpenFile &file, size_t count) {
     FileContent content;
-    // O_NONBLOCK: a FIFO put in the file's place since the walk must not block the open.
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0) {
-        content.error = system_error("cannot open");
-        return content;
-    }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
-        content.error = system_error("cannot stat");
-        return content;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        content.error = "not a regular file";
-        return content;
-    }
-    const auto size = static_cast<uint64_t>(status.st_size);
-    if (size > max_size) {
-        content.error = "too large: " + std::to_string(size) + " bytes, more than the size limit of " +
-                        std::to_string(max_size) + " bytes";
-        return content;
-    }
-    if (size == 0) {
-        return content;
-    }
-    content.data.reset(new (std::nothrow) unsigned char[size]);
+    if (count == 0) return content;
+    content.data.reset(new (std::nothrow) unsigned char[count]);
     if (content.data == nullptr) {
-        content.error = "out of memory for " + std::to_string(size) + " bytes";
+        content.error = "out of memory for " + std::to_string(count) + " bytes";
         return content;
     }
     size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(file.get(), content.data.get() + done, size - done);
+    while (done < count) {
+        const ssize_t got = ::pread(file.fd(), content.data.get() + done, count - done, static_cast<off_t>(done));
         if (got < 0) {
             if (errno == EINTR) continue;
             content.error = system_error("cannot read");
             content.data.reset();
             return content;
         }
-        if (got == 0) break;  // truncated since it was opened: check what is there
+        if (got == 0) break;  // truncated since it was opened: what is there is what is judged
         done += static_cast<size_t>(got);
     }
     content.size = done;
     if (done == 0) content.data.reset();
     return content;
+}
+
+}  // namespace
+
+OpenFile::OpenFile(const std::string &path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) {
+        error_ = system_error("cannot open");
+        return;
+    }
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) {
+        error_ = system_error("cannot stat");
+        return;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error_ = "not a regular file";
+        return;
+    }
+    size_ = static_cast<uint64_t>(status.st_size);
+}
+
+OpenFile::~OpenFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string too_large(uint64_t size, uint64_t max_size) {
+    return "too large: " + std::to_string(size) + " bytes, more than the size limit of " + std::to_string(max_size) +
+           " bytes";
+}
+
+FileContent read_whole_file(const OpenFile &file, uint64_t max_size) {
+    if (file.size() > max_size) {
+        FileContent content;
+        content.error = too_large(file.size(), max_size);
+        return content;
+    }
+    if (file.size() > SIZE_MAX) {
+        FileContent content;
+        content.error = "too large for this machine's memory: " + std::to_string(file.size()) + " bytes";
+        return content;
+    }
+    return read_start(file, static_cast<size_t>(file.size()));
+}
+
+FileContent read_file_start(const OpenFile &file, size_t count) {
+    return read_start(file, file.size() < count ? static_cast<size_t>(file.size()) : count);
 }
 
 }  // namespace sonara_archive

@@ -98,6 +98,8 @@ typedef struct SonaraWavFormat {
     bool pcm_sub_format;       /* extensible, and its sub-format GUID is integer PCM */
     uint32_t data_size;        /* the 'data' chunk's declared size (head_usable only) */
     double duration;           /* seconds, as the check computes it (head_usable only) */
+    bool reached_data;         /* the walk came to a 'data' chunk: the start of a file given
+                                  here describes the whole file's format */
 } SonaraWavFormat;
 
 /* Fills *out from content (any bytes, any size; null or empty gives an all-false record). true

@@ -176,6 +176,8 @@ void PayloadAnalysis::report_speech_frames(uint64_t channel, DetectorFrames *res
     if (!segments_in_this_walk_) return;
     DetectorFrames *frames = speech_pass_ == resampled_pass ? resampled : decoded;
     if (frames != nullptr) frames->report_decisions(record_speech_frame, &segments_[channel]);
+}
+
 void PayloadAnalysis::decode(uint64_t channel, uint64_t first, uint64_t count) {
     if (source_ != nullptr) {
         source_->decode(channel, first, count, input_.get());

@@ -23,7 +23,7 @@ extern "C" bool v_read_format(const unsigned char *content, size_t size, SonaraW
     out->riff_wave = size >= 12 && std::memcmp(content, "RIFF", 4) == 0 && std::memcmp(content + 8, "WAVE", 4) == 0;
     Head head{};
     uint64_t chunk = 0;
-    out->head_usable = read_head_quietly(content, size, &head, &chunk);
+    out->head_usable = read_head_quietly(content, size, &head, &chunk, &out->reached_data);
     // The walk fills the fields one by one and stops at the first that lies past the end: only
     // a chunk whose fields are all inside the content counts as read.
     out->has_format = chunk != 0 && chunk + FMT_FIELDS_END <= size;

@@ -36,6 +36,8 @@ thread_local bool quiet_walk = false;
 
 // Where the last 'fmt ' chunk before 'data' starts, for v_read_format; 0 while none was read.
 thread_local uint64_t last_fmt_chunk = 0;
+// Whether the walk came to a 'data' chunk's id, for v_read_format.
+thread_local bool reached_data_chunk = false;
 
 uint16_t read_u16(const unsigned char *bytes) {
     return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -160,6 +162,7 @@ bool read_head_from(HeadBytes &bytes, uint64_t length, Head *head, uint64_t *dat
             last_fmt_chunk = chunk;
             if (!read_fmt_chunk(bytes, length, chunk, head, &position)) return false;
         } else if (id == chunk_data) {
+            reached_data_chunk = true;
             if (!guard(chunk + 4, 4, length)) return false;
             FIELD(bytes, chunk + 4, 4, data_size);
             head->data_size = read_u32(data_size);
@@ -203,12 +206,15 @@ bool read_head(const unsigned char *content, uint64_t length, Head *head) {
     return true;
 }
 
-bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk) {
+bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk,
+                       bool *reached_data) {
     quiet_walk = true;
     last_fmt_chunk = 0;
+    reached_data_chunk = false;
     const bool usable = read_head(content, length, head);
     quiet_walk = false;
     *fmt_chunk = last_fmt_chunk;
+    *reached_data = reached_data_chunk;
     return usable;
 }
 

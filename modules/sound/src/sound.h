@@ -48,8 +48,10 @@ protected:
 // log line, as soon as bytes can't hand out a field.
 bool read_head_from(HeadBytes &bytes, uint64_t length, Head *head, uint64_t *data_offset);
 // read_head without its log lines; fmt_chunk gets the offset of the 'fmt ' chunk whose fields
-// head holds (0: none was reached). Used to describe a file exactly as the check reads it.
-bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk);
+// head holds (0: none was reached), reached_data whether the walk came to a 'data' chunk. Used
+// to describe a file exactly as the check reads it.
+bool read_head_quietly(const unsigned char *content, uint64_t length, Head *head, uint64_t *fmt_chunk,
+                       bool *reached_data);
 // Copies every field but data and name, which become null.
 void copy_head(Head *destination, const Head *source);
 
