@@ -18,6 +18,7 @@ from ._logs import capture_logs
 from ._result import SCHEMA, SLOT_NAMES, SLOT_UNITS, Result, Slot, SlotState, State
 from ._scan import DECODE_EXTENSIONS, find_files, scan
 from ._session import PROPERTY_NAMES, ConfigurationError, Session, SessionClosedError
+from ._version import VERSION as __version__
 
 __all__ = [
     "ConfigurationError",
