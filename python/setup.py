@@ -18,7 +18,7 @@ import shutil
 import subprocess
 from pathlib import Path
 
-from setuptools import setup
+from setuptools import Distribution, setup
 from setuptools.command.build_py import build_py
 from wheel.bdist_wheel import bdist_wheel
 
@@ -69,17 +69,21 @@ class BuildWithLibraries(build_py):
             shutil.copyfile(build / "bin" / soname, destination / soname)
 
 
+class WithLibraries(Distribution):
+    """A distribution that carries compiled libraries: installed as platform code."""
+
+    def has_ext_modules(self) -> bool:
+        return BUNDLE
+
+
 class PlatformWheel(bdist_wheel):
     """With the libraries inside, a wheel for this platform that any Python 3 loads (the
     libraries are reached through ctypes, not the interpreter's ABI)."""
-
-    def finalize_options(self) -> None:
-        super().finalize_options()
-        self.root_is_pure = not BUNDLE
 
     def get_tag(self) -> tuple[str, str, str]:
         python, abi, platform = super().get_tag()
         return ("py3", "none", platform) if BUNDLE else (python, abi, platform)
 
 
-setup(version=VERSION, cmdclass={"build_py": BuildWithLibraries, "bdist_wheel": PlatformWheel})
+setup(version=VERSION, distclass=WithLibraries,
+      cmdclass={"build_py": BuildWithLibraries, "bdist_wheel": PlatformWheel})

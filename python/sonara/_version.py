@@ -1,8 +1,9 @@
 """The package's version: the project's one version, ``project(VERSION)`` in the top
 CMakeLists.txt.
 
-A built or installed package carries it in ``_generated_version.py`` (written by setup.py and by
-``cmake --install``); the package used straight from a source checkout reads that CMakeLists.txt.
+A built or installed package carries it in ``_generated_version.py`` (written by setup.py, by
+``cmake --install``, and by CMake's configure step into the checkout, where git ignores it); the
+package in a checkout that was never configured reads that CMakeLists.txt.
 """
 
 from __future__ import annotations
@@ -25,4 +26,7 @@ def source_version(source: Path) -> str:
 try:
     from ._generated_version import VERSION  # type: ignore[import-not-found]
 except ImportError:
-    VERSION = source_version(Path(__file__).resolve().parent.parent.parent)
+    # setup.py loads this file on its own, only for source_version; as sonara._version in a
+    # source checkout, the checkout's CMakeLists.txt gives the version.
+    if __package__:
+        VERSION = source_version(Path(__file__).resolve().parent.parent.parent)

@@ -27,7 +27,7 @@ for library in libsonara libcommon libvisara libsonara_convert libsonara_archive
   [ -f "$libdir/$library.so.1.2.5" ] || fail "$library.so.1.2.5 not installed in $libdir"
   [ "$(readlink "$libdir/$library.so")" = "$library.so.1.2.5" ] || fail "$library.so link"
 done
-configuration=$(find "$prefix" -name cv_configuration.json)
+configuration=$(find "$prefix/share" -name cv_configuration.json)
 [ -n "$configuration" ] || fail "no cv_configuration.json installed"
 version=$(sed -n 's/.*"version": *"\([^"]*\)".*/\1/p' "$configuration")
 expected=$(printf 'VERSION: 1.2.5\nCONFIG : %s\nVENDOR : kestro' "$version")
