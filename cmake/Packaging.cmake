@@ -8,7 +8,7 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sonara)
-set(CPACK_PACKAGE_VENDOR kestro)
+set(CPACK_PACKAGE_VENDOR ${SONARA_VENDOR})
 set(CPACK_PACKAGE_CONTACT "sonara maintainers <sonara@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Technical fitness of voice recordings")
