@@ -8,7 +8,7 @@ peak resident set (VmHWM / ru_maxrss) of the client, the scheduler and each work
 lines give the ratio of the largest N's peaks to the smallest's: the records stream, so no
 process should grow with the archive.
 
-    PYTHONPATH=python SONARA_LIBRARY=build/plain/bin/libsonara.so.1.2.5 \\
+    PYTHONPATH=python SONARA_LIBRARY=build/plain/bin/libsonara.so \\
         /usr/bin/python3 bench/dask_memory.py [--counts 5000 50000] [--keep DIR]
 """
 

@@ -18,7 +18,7 @@ struct PrivateSession;
 
 /* Owned by the caller, zero-filled before the first creation. 304 bytes, 8-byte aligned. */
 typedef struct Session {
-    int32_t major;                   /* library version: 1.2.5 while a session lives */
+    int32_t major;                   /* library version while a session lives */
     int32_t minor;
     int32_t patch;
     char vendor[256];                /* NUL-terminated vendor text */
@@ -64,6 +64,13 @@ enum SessionState {
     STATE_TELEPHONY_BORDER_FAILED = 112,
     STATE_OVERLOAD_BORDER_FAILED = 113,
     STATE_VOICE_DURATION_FAILED = 114
+};
+
+/* The photo library's own codes, beside the shared 0, 101-104 and 110; declared here so the
+   common layer names every code without including a product's header. */
+enum PhotoState {
+    STATE_WIDTH_FAILED = 120,
+    STATE_HEIGHT_FAILED = 121
 };
 
 #ifdef __cplusplus

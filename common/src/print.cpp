@@ -2,7 +2,6 @@
 #include <cstdio>
 
 #include "libcommon.h"
-#include "visara.h"
 
 namespace {
 

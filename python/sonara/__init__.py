@@ -13,7 +13,6 @@ records as ``sonara check``. It needs nothing but the standard library, and pand
 :func:`to_dataframe`.
 """
 
-__version__ = "1.2.5"  # the package's, libsonara's and the archive engine's version
 
 from ._archive import UsageError
 from ._convert import DecodeError
@@ -25,6 +24,7 @@ from ._result import (SCHEMA, SLOT_NAMES, SLOT_UNITS, ChannelDetails, Details, R
                       SlotState, State, Strict)
 from ._scan import DECODE_EXTENSIONS, find_files, scan
 from ._session import PROPERTY_NAMES, ConfigurationError, Session, SessionClosedError
+from ._version import VERSION as __version__
 
 __all__ = [
     "ChannelDetails",

@@ -21,8 +21,9 @@ from typing import Iterable, Iterator, Optional, Union
 
 from . import _vocabulary as vocabulary
 from ._library import SonaraError, library
+from ._version import VERSION
 
-ARCHIVE_SONAMES = ("libsonara_archive.so.1.2.5", "libsonara_archive.so")
+ARCHIVE_SONAMES = (f"libsonara_archive.so.{VERSION}", "libsonara_archive.so")
 
 # enum SonaraArchiveFormat
 TEXT, JSONL, CSV = 0, 1, 2

@@ -4,7 +4,7 @@ that libsonara judges (``decode=True``).
 The conversion library is looked up once, on first use: ``SONARA_CONVERT_LIBRARY`` when set (a
 path; nothing else is tried), otherwise beside the libsonara this process loaded (the build's
 ``bin`` folder, or the installed library folder), otherwise the system's search path
-(``libsonara_convert.so.1.2.5``).
+(``libsonara_convert.so.<version>``).
 """
 
 from __future__ import annotations
@@ -16,8 +16,9 @@ from types import TracebackType
 from typing import Optional
 
 from ._library import SonaraError, library
+from ._version import VERSION
 
-CONVERT_SONAME = "libsonara_convert.so.1.2.5"
+CONVERT_SONAME = f"libsonara_convert.so.{VERSION}"
 
 # Return codes of sonara_convert.
 AS_IS = 0

@@ -4,6 +4,7 @@ The library is looked up once, on first use, in this order:
 
 1. ``SONARA_LIBRARY``: an explicit path of the shared library; when it is set, nothing else is
    tried.
+   A wheel's own library (``sonara/_libs``, see :mod:`sonara._bundled`) comes next.
 2. The library that ``cmake --install`` put beside this package: the install writes
    ``sonara/_install.py`` with the library's path relative to the package.
 3. A build tree: ``$SONARA_BUILD_DIR/bin`` when that is set, otherwise, when this package is the
@@ -11,7 +12,7 @@ The library is looked up once, on first use, in this order:
    library first (equally new ones by folder name). A candidate that fails to load is passed
    over, and so, without trying, is one built with AddressSanitizer (or ThreadSanitizer) when
    its runtime is not preloaded, since loading that would end the interpreter.
-4. The system's search path (``ldconfig`` cache, ``LD_LIBRARY_PATH``): ``libsonara.so.1.2.5``.
+4. The system's search path (``ldconfig`` cache, ``LD_LIBRARY_PATH``): ``libsonara.so.<version>``.
 
 A library that can't be found raises :class:`LibraryNotFoundError`, whose message names every
 place that was tried and why each failed.
@@ -27,7 +28,10 @@ import threading
 from pathlib import Path
 from typing import Optional
 
-SONAME = "libsonara.so.1.2.5"
+from ._bundled import bundled_library
+from ._version import VERSION
+
+SONAME = f"libsonara.so.{VERSION}"
 
 
 class SonaraError(Exception):
@@ -228,6 +232,9 @@ def find_and_load() -> Library:
     tried.append(("SONARA_LIBRARY", "not set"))
 
     candidates: list[tuple[str, str]] = []
+    bundled = bundled_library(SONAME)
+    if bundled is not None:
+        candidates.append((f"bundled with the package ({bundled})", bundled))
     installed = _installed_candidate()
     if installed is None:
         tried.append(("beside the installed package", "no sonara/_install.py (not installed by cmake)"))

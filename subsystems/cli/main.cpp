@@ -16,14 +16,11 @@
 #include "libcommon.h"
 #include "options.h"
 #include "progress.h"
-#include "sonara.h"
 #include "sonara_archive.h"
 
 namespace {
 
 using namespace sonara_cli;
-
-constexpr int LOG_SILENT = LOG_ERROR + 1;
 
 struct CheckOptions {
     std::vector<std::string> paths;
@@ -44,17 +41,10 @@ struct CheckOptions {
     int log_level = LOG_ERROR;
 };
 
-// The library's version block, as a session creation writes it before the configuration is
-// read: an empty configuration text is refused after that, with the logger muted meanwhile.
+// The program's and the library's versions, as the engine reports them: no session needed.
 std::string version_text() {
-    Session probe{};
-    log_init(LOG_SILENT, nullptr, 0, 0);
-    v_create_session_from_memory(&probe, "{}");
-    log_init(LOG_NOTICE, nullptr, 0, 0);
-    if (probe.payment != nullptr) v_destroy_session(&probe);
-    std::string vendor(probe.vendor, strnlen(probe.vendor, sizeof probe.vendor));
-    return std::string("sonara ") + sonara_archive_version() + "\nlibsonara " + std::to_string(probe.major) + "." +
-           std::to_string(probe.minor) + "." + std::to_string(probe.patch) + ", vendor " + vendor;
+    return std::string("sonara ") + sonara_archive_version() + "\nlibsonara " +
+           sonara_archive_component_version("libsonara") + ", vendor " + sonara_archive_component_version("vendor");
 }
 
 void warn(const std::string &message) { std::fprintf(stderr, "sonara: %s\n", message.c_str()); }

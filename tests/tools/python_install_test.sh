@@ -15,6 +15,8 @@ cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" || { cat "$s
 package=$prefix/lib/python3/dist-packages/sonara
 [ -f "$package/__init__.py" ] && [ -f "$package/py.typed" ] || fail "no package in $package"
 [ -f "$package/_install.py" ] || fail "no _install.py beside the installed package"
+grep -qx "VERSION = \"$("$python" -c 'import sys; sys.path.insert(0, sys.argv[1]); from sonara._version import VERSION; print(VERSION)' "$source/python")\"" \
+  "$package/_generated_version.py" || fail "no project version in the installed _generated_version.py"
 # A staged installation (DESTDIR) puts the package and its record under the stage only.
 DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr >"$scratch/stage.log" ||
   { cat "$scratch/stage.log"; fail "staged install"; }
@@ -55,12 +57,15 @@ PY
 where=$(PYTHONPATH=$prefix/lib/python3/dist-packages use_package "$prefix/") || fail "installed package: $where"
 [ "${where#"$package"/}" != "$where" ] || fail "imported $where, not the installed package"
 
-# pip, against the installed library: the package alone, told where the library is.
+# pip, against the installed library: the package alone (no bundled libraries), told where the
+# library is; the version comes from the source tree that SONARA_SOURCE_DIR names.
 if "$python" -m pip --version >/dev/null 2>&1; then
   cp -r "$source/python" "$scratch/python-source"
-  rm -rf "$scratch/python-source/tests"
-  "$python" -m pip install --quiet --no-build-isolation --no-deps --target "$scratch/pip" \
-    "$scratch/python-source" >"$scratch/pip.log" 2>&1 || { cat "$scratch/pip.log"; fail "pip install"; }
+  rm -rf "$scratch/python-source/tests" "$scratch/python-source/build"
+  SONARA_BUNDLE_LIBRARIES=0 SONARA_SOURCE_DIR=$source "$python" -m pip install --quiet --no-build-isolation \
+    --no-deps --target "$scratch/pip" "$scratch/python-source" >"$scratch/pip.log" 2>&1 ||
+    { cat "$scratch/pip.log"; fail "pip install"; }
+  [ ! -e "$scratch/pip/sonara/_libs" ] || fail "pip bundled libraries with SONARA_BUNDLE_LIBRARIES=0"
   [ ! -e "$scratch/pip/sonara/_install.py" ] || fail "pip installed an _install.py"
   where=$(PYTHONPATH=$scratch/pip SONARA_LIBRARY=$(find "$prefix" -name libsonara.so.1.2.5) \
           use_package "$prefix/") || fail "pip-installed package: $where"

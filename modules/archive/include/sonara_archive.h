@@ -141,8 +141,13 @@ SONARA_ARCHIVE_API int sonara_archive_exit_status(const SonaraArchive *archive, 
 
 /* The reason of the last failing call; "" when none. */
 SONARA_ARCHIVE_API const char *sonara_archive_error(const SonaraArchive *archive);
-/* The engine's version, "1.2.5". */
+/* The engine's version, "major.minor.patch" of the project. */
 SONARA_ARCHIVE_API const char *sonara_archive_version(void);
+/* The version text of one component, static, or null for an unknown name: "libsonara" (the
+   checking library built with this engine), "vendor" (its version block's vendor text),
+   "libsoxr" and "libsndfile" (as the loaded libraries report it: soxr_version(),
+   sf_version_string()), "detector" (the voice-activity detector the build links). */
+SONARA_ARCHIVE_API const char *sonara_archive_component_version(const char *component);
 /* sizeof(SonaraArchiveOptions) and sizeof(SonaraArchiveRecord), for bindings that declare them. */
 SONARA_ARCHIVE_API size_t sonara_archive_options_size(void);
 SONARA_ARCHIVE_API size_t sonara_archive_record_size(void);

@@ -11,11 +11,7 @@
 extern "C" {
 #endif
 
-/* Photo-only status codes, beside the shared 0, 101-104 and 110. */
-enum PhotoState {
-    STATE_WIDTH_FAILED = 120,
-    STATE_HEIGHT_FAILED = 121
-};
+/* The photo-only status codes (enum PhotoState) are declared in session_types.h. */
 
 bool i_create_session(Session *session, const char *path);
 bool i_create_session_with_log(Session *session, const char *path, int log_level, void *log_target);

@@ -12,13 +12,14 @@
 #include "libcommon.h"
 #include "payment_layout.h"
 #include "picture.h"
+#include "sonara_version.h"
 
 namespace {
 
-constexpr int32_t version_major = 1;
-constexpr int32_t version_minor = 2;
-constexpr int32_t version_patch = 5;
-constexpr char vendor_name[] = "kestro";
+constexpr int32_t version_major = SONARA_VERSION_MAJOR;
+constexpr int32_t version_minor = SONARA_VERSION_MINOR;
+constexpr int32_t version_patch = SONARA_VERSION_PATCH;
+constexpr char vendor_name[] = SONARA_VENDOR;
 constexpr char configuration_file_name[] = "/ci_configuration.json";
 constexpr char processing_image_property[] = "processing_image_name";
 constexpr double bytes_to_kib = 1.0 / 1024.0;

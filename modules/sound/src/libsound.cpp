@@ -12,14 +12,15 @@
 #include "private_session.h"
 #include "session.h"
 #include "sonara.h"
+#include "sonara_version.h"
 #include "sound.h"
 
 namespace {
 
-constexpr int32_t LIBRARY_MAJOR = 1;
-constexpr int32_t LIBRARY_MINOR = 2;
-constexpr int32_t LIBRARY_PATCH = 5;
-constexpr char LIBRARY_VENDOR[] = "kestro";
+constexpr int32_t LIBRARY_MAJOR = SONARA_VERSION_MAJOR;
+constexpr int32_t LIBRARY_MINOR = SONARA_VERSION_MINOR;
+constexpr int32_t LIBRARY_PATCH = SONARA_VERSION_PATCH;
+constexpr char LIBRARY_VENDOR[] = SONARA_VENDOR;
 constexpr char DIRECTORY_CONFIGURATION[] = "/cv_configuration.json";
 constexpr char UNKNOWN_TEXT[] = "unknown";
 
