@@ -53,9 +53,9 @@ PayloadAnalysis::Pass PayloadAnalysis::voice_pass() const {
 }
 
 PayloadAnalysis::Pass PayloadAnalysis::telephony_pass() const {
-    // libsoxr from 8000 Hz to 8000 Hz hands back its input sample for sample, so the resampled
-    // pass would repeat the decoded one frame for frame: the border reads that one instead.
-    return head_.sample_rate == detector_rate ? decoded_pass : resampled_pass;
+    // Elsewhere both read the resampled channels. At 8000 Hz libsoxr hands back its input sample
+    // for sample, so a resampled pass would repeat the decoded one frame for frame.
+    return voice_pass();
 }
 
 unsigned PayloadAnalysis::passes_for(unsigned measurements) const {
