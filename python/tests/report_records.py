@@ -4,8 +4,11 @@ configuration's limits."""
 
 from __future__ import annotations
 
+import json
 import math
 import random
+import struct
+from pathlib import Path
 from typing import Any, Optional
 
 from sonara._vocabulary import SLOT_UNITS, STATES
@@ -16,6 +19,9 @@ STATE_OF = {slot: (code, name) for code, name, slot, _ in STATES if slot}
 CHECK_ORDER = ["duration", "depth", "channels", "sample_rate", "length", "telephony_border",
                "overload", "signal_noise", "voice_duration"]
 HASH = "ab" * 32
+# The shipped overload border, in the single precision the library keeps it in.
+OVERLOAD_BORDER = struct.unpack("f", struct.pack("f", json.loads(
+    (Path(__file__).resolve().parents[2] / "config" / "cv_configuration.json").read_text())["overload_border"]["value"]))[0]
 
 
 def passes(slot: str, value: float) -> bool:
@@ -28,7 +34,7 @@ def passes(slot: str, value: float) -> bool:
     if slot == "telephony_border":
         return value > 10
     if slot == "overload":
-        return value < 0.5
+        return value < OVERLOAD_BORDER
     if slot == "signal_noise":
         return math.isnan(value) or value >= 15
     return value >= 1.0  # voice_duration
@@ -47,7 +53,7 @@ def record(path: str, generator: random.Random, *, stop: bool = False,
              "depth": depth, "length": duration * rate * channels * depth / 8 / 1024 + 0.043,
              "voice_duration": 0.0 if generator.random() < 0.03 else
              round(duration * generator.uniform(0.2, 0.95), 2),
-             "overload": generator.uniform(0.15, 0.7), "telephony_border": generator.gauss(30, 12),
+             "overload": generator.uniform(0.15, 1.0), "telephony_border": generator.gauss(30, 12),
              "signal_noise": min(noise)}
     drawn.update(values or {})
     # Per-channel figures for as many channels as the record says, their lowest the value.

@@ -65,9 +65,9 @@ def test_the_dataframe_has_the_columns_of_the_engines_csv(strict: bool, decode: 
 def test_the_version_is_the_engines() -> None:
     from sonara._archive import archive_library
 
-    pyproject = (CONFIG.parents[1] / "python" / "pyproject.toml").read_text()
-    assert sonara.__version__ == archive_library().version == "1.2.5"
-    assert f'version = "{sonara.__version__}"' in pyproject
+    cmake = (CONFIG.parents[1] / "CMakeLists.txt").read_text()
+    assert sonara.__version__ == archive_library().version
+    assert f"project(sonara VERSION {sonara.__version__} " in cmake  # the one version source
     with sonara.Session(CONFIG) as session:
         assert ".".join(map(str, session.library_version)) == sonara.__version__
 

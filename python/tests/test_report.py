@@ -391,7 +391,9 @@ def test_figures_put_bin_edges_on_the_limits_and_spread_axes_over_decades(tmp_pa
 
     overload = drawn["report-overload"]
     edges = {round(x - w / 2, 9) for x, w in zip(overload["data"][0]["x"], overload["data"][0]["width"])}
-    assert 0.5 in edges and overload["layout"]["shapes"][0]["x0"] == pytest.approx(0.5)
+    border = json.loads(Path(CONFIG).read_text())["overload_border"]["value"]
+    stored = struct.unpack("f", struct.pack("f", border))[0]  # the library keeps it in single precision
+    assert round(stored, 9) in edges and overload["layout"]["shapes"][0]["x0"] == pytest.approx(stored)
 
     rate = drawn["report-sample-rate"]
     assert rate["layout"]["xaxis"]["type"] == "category"

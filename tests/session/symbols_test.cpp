@@ -84,7 +84,7 @@ const SymbolRow kSymbols[] = {
     {"get_telephony_border(Head const*, Unpack const*)", Expect::internal},
     {"read_head(unsigned char const*, unsigned long, Head*)", Expect::internal},
     {"read_head_from(HeadBytes&, unsigned long, Head*, unsigned long*)", Expect::internal},
-    {"read_head_quietly(unsigned char const*, unsigned long, Head*, unsigned long*)", Expect::internal},
+    {"read_head_quietly(unsigned char const*, unsigned long, Head*, unsigned long*, bool*)", Expect::internal},
     {"copy_head(Head*, Head const*)", Expect::internal},
     {"read_unpack(Head const*, Unpack*)", Expect::internal},
     {"free_unpack(Unpack*)", Expect::internal},
