@@ -144,7 +144,7 @@ def run_cli(paths: list[Path], options: list[str], files0: Optional[Path]) -> tu
 
 
 def run_scan(paths: list[Path], options: list[str], files0: Optional[Path]) -> tuple[bytes, int]:
-    keywords = {"strict": "--strict" in options}
+    keywords = {"strict": "--strict" in options, "all": "--all" in options}
     if "--max-size" in options:
         keywords["max_size"] = int(options[options.index("--max-size") + 1])
     results = sonara.scan(paths, CONFIG, jobs=3, files0=files0, **keywords)
