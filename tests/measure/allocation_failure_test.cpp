@@ -8,39 +8,9 @@
 
 #include "measure_support.h"
 #include "signals.h"
+#include "support/failing_allocator.h"
 
-namespace {
-// Counts down the non-throwing allocations of this program; the one that reaches zero fails.
-std::atomic<long> g_allocations_until_failure{-1};
-
-bool allocation_should_fail() {
-    long left = g_allocations_until_failure.load();
-    while (left >= 0 && !g_allocations_until_failure.compare_exchange_weak(left, left - 1)) {
-    }
-    return left == 0;
-}
-}  // namespace
-
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    if (allocation_should_fail()) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    if (allocation_should_fail()) return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void operator delete(void *pointer, const std::nothrow_t &) noexcept { ::operator delete(pointer); }
-void operator delete[](void *pointer, const std::nothrow_t &) noexcept { ::operator delete[](pointer); }
+using test_support::allocations_until_failure;
 
 namespace {
 
@@ -58,10 +28,10 @@ int fail_each_allocation(const std::function<void(LogCapture &)> &measure_and_ch
     for (long fail_at = 0; fail_at < 20; ++fail_at) {
         SCOPED_TRACE(fail_at);
         LogCapture log;
-        g_allocations_until_failure = fail_at;
+        allocations_until_failure = fail_at;
         measure_and_check(log);
-        const bool reached = g_allocations_until_failure.load() < 0;
-        g_allocations_until_failure = -1;
+        const bool reached = allocations_until_failure.load() < 0;
+        allocations_until_failure = -1;
         if (!reached) break;
         ++failed_runs;
     }
@@ -78,7 +48,7 @@ TEST(MeasureAllocationFailure, VoiceDurationAnswersAsARefusedRate) {
         const double seconds = get_filtered_duration(recording.head(), recording.unpack());
         if (resampler_failed(log)) {
             EXPECT_EQ(seconds, 0.0);
-        } else if (g_allocations_until_failure.load() < 0) {
+        } else if (allocations_until_failure.load() < 0) {
             EXPECT_EQ(seconds, -1.0);
             EXPECT_EQ(log.count("ERROR sound.cpp:"), 1u) << log.text();
             EXPECT_EQ(log.count("[library] Bad sample rate"), 1u) << log.text();
@@ -93,7 +63,7 @@ TEST(MeasureAllocationFailure, SignalNoiseAnswersNullOrMinusOnes) {
     Recording recording(16000, {speech(), speech()});
     const int runs = fail_each_allocation([&](LogCapture &log) {
         double *values = read_signal_noise(recording.head(), recording.unpack());
-        const bool failed = g_allocations_until_failure.load() < 0;
+        const bool failed = allocations_until_failure.load() < 0;
         if (values == nullptr) {
             EXPECT_TRUE(failed);
         } else if (failed && resampler_failed(log)) {
@@ -119,7 +89,7 @@ TEST(MeasureAllocationFailure, TelephonyBorderAnswersMinusOne) {
         const double value = get_telephony_border(recording.head(), recording.unpack());
         if (resampler_failed(log)) {
             EXPECT_EQ(value, 0.0);
-        } else if (g_allocations_until_failure.load() < 0) {
+        } else if (allocations_until_failure.load() < 0) {
             EXPECT_EQ(value, -1.0);
             EXPECT_EQ(log.count("[library] Bad sample rate"), 1u) << log.text();
         } else {
@@ -133,7 +103,7 @@ TEST(MeasureAllocationFailure, OverloadAnswersAsClipped) {
     Recording recording(8000, {speech(), speech()});
     const int runs = fail_each_allocation([&](LogCapture &log) {
         const double value = get_overloading_value(recording.unpack());
-        if (g_allocations_until_failure.load() < 0) {
+        if (allocations_until_failure.load() < 0) {
             EXPECT_EQ(value, 1.0);
             EXPECT_EQ(log.count("ERROR sound.cpp:"), 1u) << log.text();
         } else {

@@ -13,40 +13,10 @@
 #include <string>
 
 #include "session_test_support.h"
+#include "support/failing_allocator.h"
 #include "support/wav_bytes.h"
 
-namespace {
-// Counts down the non-throwing allocations; the one that reaches zero fails.
-std::atomic<long> g_allocations_until_failure{-1};
-
-bool allocation_should_fail() {
-    long left = g_allocations_until_failure.load();
-    while (left >= 0 && !g_allocations_until_failure.compare_exchange_weak(left, left - 1)) {
-    }
-    return left == 0;
-}
-}  // namespace
-
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    if (allocation_should_fail()) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    if (allocation_should_fail()) return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void operator delete(void *pointer, const std::nothrow_t &) noexcept { ::operator delete(pointer); }
-void operator delete[](void *pointer, const std::nothrow_t &) noexcept { ::operator delete[](pointer); }
+using test_support::allocations_until_failure;
 
 namespace {
 
@@ -104,10 +74,10 @@ TEST(DetailsAllocationFailure, EachFailureKeepsTheCheckAndDropsOnlyWholeDetails)
     for (long fail_at = 0; fail_at < 400; ++fail_at) {
         SCOPED_TRACE(fail_at);
         LogCapture log;
-        g_allocations_until_failure = fail_at;
+        allocations_until_failure = fail_at;
         const bool passed = v_check_all(&live.record(), sample.data(), sample.size());
-        const bool reached = g_allocations_until_failure.load() < 0;
-        g_allocations_until_failure = -1;
+        const bool reached = allocations_until_failure.load() < 0;
+        allocations_until_failure = -1;
         if (!reached) {
             EXPECT_EQ(passed, expected.passed);
             break;
