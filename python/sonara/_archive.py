@@ -20,7 +20,7 @@ from dataclasses import dataclass
 from typing import Iterable, Iterator, Optional, Union
 
 from . import _vocabulary as vocabulary
-from ._library import SonaraError, library
+from ._library import Once, SonaraError, load_beside_libsonara
 from ._version import VERSION
 
 ARCHIVE_SONAMES = (f"libsonara_archive.so.{VERSION}", "libsonara_archive.so")
@@ -135,44 +135,9 @@ class ArchiveLibrary:
         return self.functions["sonara_archive_version"]().decode("utf-8")
 
 
-def _find() -> ArchiveLibrary:
-    explicit = os.environ.get("SONARA_ARCHIVE_LIBRARY")
-    if explicit:
-        try:
-            return ArchiveLibrary(explicit)
-        except OSError as error:
-            raise SonaraError(f"libsonara_archive could not be loaded from SONARA_ARCHIVE_LIBRARY "
-                              f"({explicit}): {error}") from None
-    tried = []
-    candidates: list[str] = []
-    if os.sep in library().path:
-        folder = os.path.dirname(library().path)
-        candidates += [os.path.join(folder, name) for name in ARCHIVE_SONAMES]
-    candidates += list(ARCHIVE_SONAMES)
-    for candidate in candidates:
-        if os.sep in candidate and not os.path.exists(candidate):
-            tried.append(f"{candidate}: no such file")
-            continue
-        try:
-            return ArchiveLibrary(candidate)
-        except OSError as error:
-            tried.append(f"{candidate}: {error}")
-    raise SonaraError("libsonara_archive could not be loaded; tried " + "; ".join(tried)
-                      + "; set SONARA_ARCHIVE_LIBRARY to its path")
-
-
-_loaded: Optional[ArchiveLibrary] = None
-_lock = threading.Lock()
-
-
-def archive_library() -> ArchiveLibrary:
-    """The process's one loaded libsonara_archive, loaded on first call."""
-    global _loaded
-    if _loaded is None:
-        with _lock:
-            if _loaded is None:
-                _loaded = _find()
-    return _loaded
+# The process's one loaded libsonara_archive, loaded on first call.
+archive_library = Once(lambda: load_beside_libsonara("SONARA_ARCHIVE_LIBRARY", ARCHIVE_SONAMES, ArchiveLibrary,
+                                                     "libsonara_archive"))
 
 
 def encode_path(path: PathArgument) -> bytes:

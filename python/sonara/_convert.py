@@ -10,12 +10,10 @@ path; nothing else is tried), otherwise beside the libsonara this process loaded
 from __future__ import annotations
 
 import ctypes
-import os
-import threading
 from types import TracebackType
 from typing import Optional
 
-from ._library import SonaraError, library
+from ._library import Once, SonaraError, load_beside_libsonara
 from ._version import VERSION
 
 CONVERT_SONAME = f"libsonara_convert.so.{VERSION}"
@@ -81,32 +79,9 @@ class _ConvertLibrary:
                               f"declares {ctypes.sizeof(ConversionRecord)}")
 
 
-def _find() -> _ConvertLibrary:
-    explicit = os.environ.get("SONARA_CONVERT_LIBRARY")
-    if explicit:
-        return _ConvertLibrary(explicit)
-    tried = []
-    beside = os.path.join(os.path.dirname(library().path), CONVERT_SONAME)
-    for candidate in ([beside] if os.sep in library().path else []) + [CONVERT_SONAME]:
-        try:
-            return _ConvertLibrary(candidate)
-        except OSError as error:
-            tried.append(f"{candidate}: {error}")
-    raise SonaraError("libsonara_convert could not be loaded (decode=True needs it); tried "
-                      + "; ".join(tried) + "; set SONARA_CONVERT_LIBRARY to its path")
-
-
-_loaded: Optional[_ConvertLibrary] = None
-_lock = threading.Lock()
-
-
-def convert_library() -> _ConvertLibrary:
-    global _loaded
-    if _loaded is None:
-        with _lock:
-            if _loaded is None:
-                _loaded = _find()
-    return _loaded
+# The process's one loaded libsonara_convert, loaded on first call.
+convert_library = Once(lambda: load_beside_libsonara("SONARA_CONVERT_LIBRARY", (CONVERT_SONAME,), _ConvertLibrary,
+                                                     "libsonara_convert (decode=True needs it)"))
 
 
 class Conversion:

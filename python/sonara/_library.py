@@ -26,7 +26,7 @@ import os
 import struct
 import threading
 from pathlib import Path
-from typing import Optional
+from typing import Callable, Generic, Optional, Sequence, TypeVar
 
 from ._bundled import bundled_library
 from ._version import VERSION
@@ -277,6 +277,52 @@ def library() -> Library:
             if _library is None:
                 _library = find_and_load()
     return _library
+
+
+T = TypeVar("T")
+
+
+def load_beside_libsonara(variable: str, sonames: Sequence[str], load: Callable[[str], T], what: str) -> T:
+    """A library of this project that lives beside libsonara: the path the environment variable
+    names (nothing else is tried then), else each soname in the loaded libsonara's folder, then on
+    the system's search path. Raises SonaraError naming every place tried."""
+    explicit = os.environ.get(variable)
+    if explicit:
+        try:
+            return load(explicit)
+        except OSError as error:
+            raise SonaraError(f"{what} could not be loaded from {variable} ({explicit}): {error}") from None
+    tried = []
+    candidates: list[str] = []
+    if os.sep in library().path:
+        folder = os.path.dirname(library().path)
+        candidates += [os.path.join(folder, name) for name in sonames]
+    candidates += list(sonames)
+    for candidate in candidates:
+        if os.sep in candidate and not os.path.exists(candidate):
+            tried.append(f"{candidate}: no such file")
+            continue
+        try:
+            return load(candidate)
+        except OSError as error:
+            tried.append(f"{candidate}: {error}")
+    raise SonaraError(f"{what} could not be loaded; tried " + "; ".join(tried) + f"; set {variable} to its path")
+
+
+class Once(Generic[T]):
+    """A value made on first use, once for the process, under a lock."""
+
+    def __init__(self, make: Callable[[], T]) -> None:
+        self._make = make
+        self._value: Optional[T] = None
+        self._lock = threading.Lock()
+
+    def __call__(self) -> T:
+        if self._value is None:
+            with self._lock:
+                if self._value is None:
+                    self._value = self._make()
+        return self._value
 
 
 def library_path() -> str:
