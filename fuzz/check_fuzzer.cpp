@@ -71,6 +71,8 @@ void read_details(Session *session) {
             last_end = segment.end;
         }
     }
+}
+
 // A reader over the input that answers at most 777 bytes a call.
 struct Served {
     const uint8_t *data;
