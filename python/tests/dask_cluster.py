@@ -11,7 +11,9 @@ import signal
 import subprocess
 import time
 from pathlib import Path
-from typing import Optional, Sequence
+from typing import Iterator, Optional, Sequence
+
+import pytest
 
 START_TIMEOUT = 60.0
 STOP_TIMEOUT = 20.0
@@ -126,3 +128,17 @@ def wait_for_workers(cluster: LoopbackCluster, count: int) -> None:
 
     with distributed.Client(cluster.address, timeout=30) as client:
         client.wait_for_workers(count, timeout=START_TIMEOUT)
+
+
+def two_worker_cluster(folder: Path, source: Path) -> Iterator[LoopbackCluster]:
+    """A loopback cluster of two single-threaded workers for a test module's fixture, stopped
+    when the module is done; skipped where the dask commands are missing (a failure in CI)."""
+    if dask_command("scheduler") is None or dask_command("worker") is None:
+        pytest.skip("no dask scheduler/worker command (python3-distributed)")
+    started = LoopbackCluster(folder, source_env(source))
+    try:
+        started.start(workers=2, nthreads=1)
+        wait_for_workers(started, 2)
+        yield started
+    finally:
+        started.stop()

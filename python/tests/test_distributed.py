@@ -22,7 +22,7 @@ import pytest
 import sonara
 import sonara.distributed
 from conftest import CONFIG, SAMPLES, SOURCE
-from dask_cluster import START_TIMEOUT, LoopbackCluster, dask_command, source_env, wait_for_workers
+from dask_cluster import START_TIMEOUT, LoopbackCluster, dask_command, source_env, two_worker_cluster
 from test_decode import SPEECH, encoded, float_wav
 
 distributed = pytest.importorskip("distributed")
@@ -53,15 +53,7 @@ def scan_table(paths: Any, jobs: int = 2) -> "pandas.DataFrame":
 
 @pytest.fixture(scope="module")
 def cluster(tmp_path_factory: pytest.TempPathFactory) -> Iterator[LoopbackCluster]:
-    if dask_command("scheduler") is None or dask_command("worker") is None:
-        pytest.skip("no dask scheduler/worker command (python3-distributed)")
-    started = LoopbackCluster(tmp_path_factory.mktemp("cluster"), source_env(SOURCE))
-    try:
-        started.start(workers=2, nthreads=1)
-        wait_for_workers(started, 2)
-        yield started
-    finally:
-        started.stop()
+    yield from two_worker_cluster(tmp_path_factory.mktemp("cluster"), SOURCE)
 
 
 

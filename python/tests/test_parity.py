@@ -16,7 +16,7 @@ import pytest
 
 import sonara
 from conftest import CONFIG, SAMPLES, SOURCE
-from dask_cluster import LoopbackCluster, dask_command, source_env, wait_for_workers
+from dask_cluster import LoopbackCluster, two_worker_cluster
 
 RUN_TIMEOUT = 300.0
 DEPTH = 1200
@@ -121,15 +121,7 @@ def tree(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Tree]:
 @pytest.fixture(scope="module")
 def cluster(tmp_path_factory: pytest.TempPathFactory) -> Iterator[LoopbackCluster]:
     pytest.importorskip("distributed")
-    if dask_command("scheduler") is None or dask_command("worker") is None:
-        pytest.skip("no dask scheduler/worker command (python3-distributed)")
-    started = LoopbackCluster(tmp_path_factory.mktemp("cluster"), source_env(SOURCE))
-    try:
-        started.start(workers=2, nthreads=1)
-        wait_for_workers(started, 2)
-        yield started
-    finally:
-        started.stop()
+    yield from two_worker_cluster(tmp_path_factory.mktemp("cluster"), SOURCE)
 
 
 def run_cli(paths: list[Path], options: list[str], files0: Optional[Path]) -> tuple[bytes, int]:

@@ -32,8 +32,10 @@ std::vector<double> channel_values(const char *text) {
 
 // Bytes of a file's start that decide whether decoding converts it.
 constexpr size_t DECIDING_BYTES = 1 << 20;
-// Bytes of a file's start the strict rules read its header from.
-constexpr size_t HEADER_BYTES = 1 << 20;
+// Bytes of a file's start the strict rules read its header from: a header almost always ends
+// within them, and one whose chunks run past them is read whole. Kept small because strict
+// checks read it once more after the check, for every file of an archive of short prompts.
+constexpr size_t HEADER_BYTES = 64 << 10;
 
 std::string session_text(char *text) { return text != nullptr ? without_partial_character(text) : std::string(); }
 
